@@ -1,0 +1,93 @@
+// Run-time binding of the device-setup, registry and file functions the removal steps call.
+// Each removal sequence binds its set when it starts and releases it when it ends.
+#include "core/binding.h"
+
+#include "core/error_report.h"
+#include "core/texts.h"
+
+static const char *const setupapi_functions[] = {"SetupDiGetClassDevsA",
+                                                 "SetupDiEnumDeviceInfo",
+                                                 "SetupDiGetDeviceRegistryPropertyA",
+                                                 "SetupDiCallClassInstaller",
+                                                 "SetupDiDestroyDeviceInfoList",
+                                                 "SetupOpenInfFileA",
+                                                 "SetupGetLineTextA",
+                                                 "SetupCloseInfFile"};
+// The Windows 2000 set uses the first five registry functions, the Windows 98 set all six.
+static const char *const advapi32_functions[] = {"RegOpenKeyExA", "RegCloseKey",
+                                                 "RegEnumKeyExA", "RegDeleteKeyA",
+                                                 "RegEnumValueA", "RegDeleteValueA"};
+static const char *const kernel32_functions[] = {"GetWindowsDirectoryA", "GetSystemDirectoryA",
+                                                 "SetFileAttributesA", "DeleteFileA"};
+
+#define COUNT(array) static_cast<int>(sizeof(array) / sizeof((array)[0]))
+
+library_table nt_setupapi_table = {
+    "setupapi", setupapi_functions, COUNT(setupapi_functions), nullptr, {}};
+library_table nt_advapi32_table = {
+    "advapi32", advapi32_functions, SLOT_RegDeleteValueA, nullptr, {}};
+library_table nt_kernel32_table = {
+    "kernel32", kernel32_functions, COUNT(kernel32_functions), nullptr, {}};
+library_table win98_advapi32_table = {
+    "advapi32", advapi32_functions, COUNT(advapi32_functions), nullptr, {}};
+library_table win98_kernel32_table = {
+    "kernel32", kernel32_functions, COUNT(kernel32_functions), nullptr, {}};
+
+static library_table *const nt_set[] = {&nt_setupapi_table, &nt_advapi32_table, &nt_kernel32_table};
+static library_table *const win98_set[] = {&win98_advapi32_table, &win98_kernel32_table};
+
+int bind_library_table(library_table *table) {
+  HMODULE module = LoadLibraryA(table->library_name);
+  if (!module) {
+    report_system_error(GetLastError(), caption_load_library);
+    return 0;
+  }
+  for (int i = 0; i < table->function_count; ++i) {
+    table->slots[i] = GetProcAddress(module, table->functions[i]);
+    if (!table->slots[i]) {
+      report_system_error(GetLastError(), caption_get_proc_address);
+      if (!FreeLibrary(module))
+        report_system_error(GetLastError(), caption_free_library);
+      return 0;
+    }
+  }
+  table->module = module;
+  return 1;
+}
+
+// Binds the tables in order and stops at the first failure; the tables bound before it stay
+// loaded, since the sequence then does nothing and the process ends soon after.
+static int bind_set(library_table *const *set, int count) {
+  for (int i = 0; i < count; ++i)
+    if (!bind_library_table(set[i]))
+      return 0;
+  return 1;
+}
+
+// Releases the bound tables in order; the first failure is reported and ends the release.
+static int unbind_set(library_table *const *set, int count) {
+  for (int i = 0; i < count; ++i) {
+    library_table *table = set[i];
+    if (!table->module)
+      continue;
+    if (!FreeLibrary(table->module)) {
+      report_system_error(GetLastError(), caption_free_library);
+      return 0;
+    }
+    table->module = nullptr; // released: a second release must not free someone else's reference
+  }
+  return 1;
+}
+
+int bind_nt_functions() {
+  return bind_set(nt_set, COUNT(nt_set));
+}
+int unbind_nt_functions() {
+  return unbind_set(nt_set, COUNT(nt_set));
+}
+int bind_win98_functions() {
+  return bind_set(win98_set, COUNT(win98_set));
+}
+int unbind_win98_functions() {
+  return unbind_set(win98_set, COUNT(win98_set));
+}

@@ -1,0 +1,97 @@
+// The model catalogue. The names are compiled in; the only field written at run time is each
+// model's OEM INF name, which the modem class scan fills on Windows 2000.
+#include "core/catalogue.h"
+
+#include "core/cp932.h"
+#include "core/process_state.h"
+
+struct model_record {
+  const char *display_name;
+  const char *hardware_id;
+  const char *device_desc_prefix;
+  int device_desc_prefix_length;
+  const char *vxd_name_1;
+  const char *vxd_name_2;
+  const char *win98_files[WIN98_FILE_SLOTS]; // unused slots are null and read as ""
+  const char *nt_service_name;
+  const char *nt_files[NT_FILE_SLOTS];
+};
+
+static const model_record catalogue[MODEL_COUNT] = {
+    {"QuendalQ40 PRO For USB",
+     "USB\\Vid_1E7A&Pid_0080",
+     "QUENDALQ40 PRO",
+     14,
+     "Q40PPORT",
+     "Q40PSV1",
+     {"Q40PPORT.VxD", "Q40PSV1.VxD", "Q40PUSB.SYS", "Q40PUSB.INF", "Q40PCOM.INF",
+      "OTHER\\DORVEXA-DORVEXBQ40PUSB.INF", "OTHER\\DORVEXA-DORVEXBQ40PCOM.INF", "Q40PUSB.PNF",
+      "Q40PCOM.PNF"},
+     "Q40PUCOM",
+     {"Q40PUCOM.SYS", "MDMKORT3.INF", "MDMKORT3.PNF"}},
+    {"QuendalQ-40 For USB",
+     "USB\\Vid_1E7A&Pid_0030",
+     "QUENDALQ-40",
+     11,
+     "Q40PORT",
+     "Q40SV1",
+     {"Q40PORT.VxD", "Q40SV1.VxD", "Q40USB.SYS", "Q40USB.INF", "Q40COM.INF", "Q40USBLY.INF",
+      "OTHER\\DVXQ40USB.INF", "OTHER\\DORVEXA-DORVEXBQ40USB.INF", "OTHER\\DVXQ40COM.INF",
+      "OTHER\\DORVEXA-DORVEXBQ40COM.INF", "Q40USBLY.PNF", "Q40USB.PNF", "Q40COM.PNF"},
+     "Q40UCOM",
+     {"Q40UCOM.SYS", "MDMKORT3.INF", "MDMKORT3.PNF"}},
+    {"QuendalQ-4 For USB",
+     "USB\\Vid_1E7A&Pid_0016",
+     "QUENDALQ-4",
+     10,
+     "Q-4PORT",
+     "Q-4SV1",
+     {"Q-4PORT.VXD", "Q-4SV1.VXD", "Q-4SV2.SYS", "Q-4USB.SYS", "Q-4USB.INF", "Q-4COM.INF",
+      "Q4LAYOUT.INF", "OTHER\\DVXQ-4USB.INF", "OTHER\\DORVEXA-DORVEXBQ-4USB.INF",
+      "OTHER\\DVXQ-4COM.INF", "OTHER\\DORVEXA-DORVEXBQ-4COM.INF", "Q4LAYOUT.PNF", "Q-4USB.PNF",
+      "Q-4COM.PNF"},
+     "Q4UCOM",
+     {"Q4UCOM.SYS", "MDMKORT3.INF", "MDMKORT3.PNF"}},
+};
+
+// The run-time field: empty at start, in zero-initialised storage.
+char catalogue_oem_inf_names[MODEL_COUNT][NAME_SIZE];
+
+static const char *slot_name(const char *name) {
+  return name ? name : "";
+}
+
+const char *model_display_name(int model) {
+  return catalogue[model].display_name;
+}
+const char *model_hardware_id(int model) {
+  return catalogue[model].hardware_id;
+}
+const char *model_device_desc_prefix(int model) {
+  return catalogue[model].device_desc_prefix;
+}
+int model_device_desc_prefix_length(int model) {
+  return catalogue[model].device_desc_prefix_length;
+}
+const char *model_vxd_name_1(int model) {
+  return catalogue[model].vxd_name_1;
+}
+const char *model_vxd_name_2(int model) {
+  return catalogue[model].vxd_name_2;
+}
+const char *model_win98_file(int model, int slot) {
+  return slot_name(catalogue[model].win98_files[slot]);
+}
+const char *model_nt_service_name(int model) {
+  return catalogue[model].nt_service_name;
+}
+const char *model_nt_file(int model, int slot) {
+  return slot_name(catalogue[model].nt_files[slot]);
+}
+char *model_oem_inf_name(int model) {
+  return catalogue_oem_inf_names[model];
+}
+
+char *set_model_oem_inf_name(int model, const char *name) {
+  return cp932_copy(catalogue_oem_inf_names[model], NAME_SIZE, name);
+}

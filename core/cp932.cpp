@@ -1,0 +1,176 @@
+// Code-page-932 string operations. A character is one byte, or two when it starts with a lead
+// byte and the next byte is not the terminator; characters are compared by their code
+// (lead byte * 256 + trail byte), as the ANSI multibyte comparisons of Windows do.
+#include "core/cp932.h"
+
+int cp932_is_lead_byte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// The character at `text` and its length in bytes.
+static unsigned read_char(const char *text, size_t *length) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  if (cp932_is_lead_byte(p[0]) && p[1] != 0) {
+    *length = 2;
+    return (p[0] << 8) | p[1];
+  }
+  *length = 1;
+  return p[0];
+}
+
+// Upper- and lower-case pairs of the double-byte letters: full-width Latin, Greek, and the two
+// runs of Cyrillic (the code page leaves 0x847F out between the lower-case runs).
+struct case_run {
+  unsigned upper_first;
+  unsigned lower_first;
+  unsigned count;
+};
+static const case_run double_byte_case_runs[] = {
+    {0x8260, 0x8281, 26}, // Ａ..Ｚ / ａ..ｚ
+    {0x839F, 0x83BF, 24}, // Α..Ω / α..ω
+    {0x8440, 0x8470, 15}, // А..Н / а..н
+    {0x844F, 0x8480, 18}, // О..Я / о..я
+};
+
+static unsigned to_upper(unsigned c) {
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 'A';
+  for (const case_run &run : double_byte_case_runs)
+    if (c >= run.lower_first && c < run.lower_first + run.count)
+      return c - run.lower_first + run.upper_first;
+  return c;
+}
+
+static unsigned to_lower(unsigned c) {
+  if (c >= 'A' && c <= 'Z')
+    return c - 'A' + 'a';
+  for (const case_run &run : double_byte_case_runs)
+    if (c >= run.upper_first && c < run.upper_first + run.count)
+      return c - run.upper_first + run.lower_first;
+  return c;
+}
+
+static unsigned same_char(unsigned c) {
+  return c;
+}
+
+// Compares at most `count` characters after mapping each through `map`.
+static int compare_mapped(const char *a, const char *b, size_t count, unsigned (*map)(unsigned)) {
+  for (; count > 0; --count) {
+    size_t length_a, length_b;
+    unsigned ca = map(read_char(a, &length_a));
+    unsigned cb = map(read_char(b, &length_b));
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
+    a += length_a;
+    b += length_b;
+  }
+  return 0;
+}
+
+static const size_t no_limit = ~static_cast<size_t>(0);
+
+int cp932_compare(const char *a, const char *b) {
+  return compare_mapped(a, b, no_limit, same_char);
+}
+
+int cp932_compare_nocase(const char *a, const char *b) {
+  return compare_mapped(a, b, no_limit, to_upper);
+}
+
+int cp932_compare_chars(const char *a, const char *b, size_t count) {
+  return compare_mapped(a, b, count, same_char);
+}
+
+int cp932_compare_bytes(const char *a, const char *b, size_t count) {
+  while (count > 0) {
+    size_t length_a, length_b;
+    unsigned ca = read_char(a, &length_a);
+    unsigned cb = read_char(b, &length_b);
+    if (count == 1) { // a double-byte character cut by the bound: its lead byte only
+      ca = static_cast<unsigned char>(*a);
+      cb = static_cast<unsigned char>(*b);
+    }
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
+    if (count <= length_a)
+      return 0;
+    count -= length_a;
+    a += length_a;
+    b += length_b;
+  }
+  return 0;
+}
+
+void cp932_lower(char *text) {
+  while (*text) {
+    size_t length;
+    unsigned c = to_lower(read_char(text, &length));
+    if (length == 2) {
+      text[0] = static_cast<char>(c >> 8);
+      text[1] = static_cast<char>(c & 0xFF);
+    } else {
+      text[0] = static_cast<char>(c);
+    }
+    text += length;
+  }
+}
+
+char *cp932_copy(char *target, size_t target_size, const char *source) {
+  if (target_size == 0)
+    return target;
+  size_t used = 0;
+  while (source[used] != 0) {
+    size_t length;
+    read_char(source + used, &length);
+    if (used + length > target_size - 1)
+      break;
+    for (size_t i = 0; i < length; ++i)
+      target[used + i] = source[used + i];
+    used += length;
+  }
+  for (size_t i = used; i < target_size; ++i)
+    target[i] = 0;
+  return target;
+}
+
+size_t bounded_length(const char *text, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if (text[i] == 0)
+      return i;
+  return size;
+}
+
+int append_text(char *target, size_t target_size, const char *source) {
+  size_t used = bounded_length(target, target_size);
+  if (used == target_size)
+    return 0;
+  size_t length = 0;
+  while (source[length] != 0)
+    ++length;
+  if (used + length + 1 > target_size)
+    return 0;
+  for (size_t i = 0; i <= length; ++i)
+    target[used + i] = source[i];
+  return 1;
+}
+
+int append_number(char *target, size_t target_size, unsigned value, int min_digits) {
+  char reversed[12];
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && count < 10);
+  while (count < min_digits && count < 10)
+    reversed[count++] = '0';
+  char digits[12];
+  for (int i = 0; i < count; ++i)
+    digits[i] = reversed[count - 1 - i];
+  digits[count] = 0;
+  return append_text(target, target_size, digits);
+}

@@ -1,0 +1,37 @@
+// String operations on ANSI text of code page 932 (Shift-JIS). A double-byte character is
+// recognised by its lead byte (0x81-0x9F, 0xE0-0xFC) and is never split; a lead byte followed
+// by the terminator counts as a single byte, so no walk ever steps over a terminator.
+#pragma once
+
+#include <stddef.h>
+
+// 1 when the byte starts a double-byte character.
+int cp932_is_lead_byte(unsigned char byte);
+
+// Exact comparison: <0, 0 or >0, in character order.
+int cp932_compare(const char *a, const char *b);
+// Comparison without regard to letter case: ASCII letters and the double-byte letters of the
+// code page (full-width Latin, Greek, Cyrillic) compared in upper case.
+int cp932_compare_nocase(const char *a, const char *b);
+// Exact comparison of at most `count` characters (a double-byte character counts as one).
+int cp932_compare_chars(const char *a, const char *b, size_t count);
+// Exact comparison of at most `count` bytes; a double-byte character cut by the bound
+// is compared by its lead byte only.
+int cp932_compare_bytes(const char *a, const char *b, size_t count);
+// Lower-cases the string in place (ASCII and the double-byte letters above).
+void cp932_lower(char *text);
+// Copies `source` into `target` of `target_size` bytes: at most target_size - 1 bytes, never
+// half a double-byte character, and every byte after the copied text set to zero.
+// Returns `target`. A target_size of 0 copies nothing.
+char *cp932_copy(char *target, size_t target_size, const char *source);
+
+// Length in bytes of a string that is known to end within `size` bytes; `size` when no
+// terminator lies within the bound (so a caller never reads past a fixed buffer).
+size_t bounded_length(const char *text, size_t size);
+// Appends `source` to the terminated string in `target` (of `target_size` bytes) only when
+// the whole of it fits with its terminator; returns 1 when appended, else 0 with `target`
+// unchanged. Paths and messages are built with it so that nothing is ever cut and used.
+int append_text(char *target, size_t target_size, const char *source);
+// Appends `value` in decimal, with at least `min_digits` digits (leading zeros), under the
+// same rule as append_text.
+int append_number(char *target, size_t target_size, unsigned value, int min_digits);

@@ -1,0 +1,11 @@
+// The Windows functions, types and constants the uninstaller calls.
+// On Windows these come from the SDK headers; on the host they are declared
+// here with their Windows sizes and implemented by the simulated machine in sim/.
+#pragma once
+
+#ifdef _WIN32
+#include <setupapi.h>
+#include <windows.h>
+#else
+#include "platform/host_windows.h"
+#endif

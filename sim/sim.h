@@ -1,0 +1,224 @@
+// The simulated Windows machine: the test-facing side.
+//
+// The uninstaller's logic calls the Windows API declared in platform/host_windows.h;
+// sim/ implements those functions against one in-memory machine that a test (or the
+// uninstall-sim tool) sets up through the functions below. Registry paths given to
+// these helpers are relative to HKEY_LOCAL_MACHINE; file paths are full Windows paths.
+// Names are compared without regard to ASCII letter case and keep the case they were
+// created with, as on Windows.
+#pragma once
+
+#include "platform/windows_api.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ---- The machine as a whole -------------------------------------------------------------
+
+// Empties the machine: no registry content below HKEY_LOCAL_MACHINE, no files, no devices,
+// no scripted answers, no fault rules, no call log, all counters zero, last error 0.
+// The platform is Windows 2000 (NT 5.0 build 2195) with C:\WINDOWS and C:\WINDOWS\system32.
+void reset();
+
+// A fresh Windows 2000 machine: reset(), then what every such machine has and the
+// uninstaller relies on: HKLM\SYSTEM\ControlSet001 with SYSTEM\CurrentControlSet as its alias,
+// its Services key, the modem setup class key
+// SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318},
+// and the folders C:\WINDOWS\inf and C:\WINDOWS\system32\drivers.
+void machine_win2000();
+
+// A fresh Windows 98 SE machine: platform 1, version 4.10 build 0x040A08AE, C:\WINDOWS with
+// system directory C:\WINDOWS\SYSTEM, folders C:\WINDOWS\INF and C:\WINDOWS\INF\OTHER,
+// registry keys Enum\Root\Ports, System\CurrentControlSet\Services\Class,
+// System\CurrentControlSet\Services\VxD and System\CurrentControlSet\control\VMM32Files.
+// RegDeleteKeyA deletes whole subtrees on this platform.
+void machine_win98();
+
+// The answer GetVersionExA gives. The platform id also selects the registry semantics:
+// VER_PLATFORM_WIN32_WINDOWS deletes subtrees, every other id refuses a key with subkeys.
+void set_version(DWORD platform_id, DWORD major, DWORD minor, DWORD build);
+bool is_win98();
+
+void set_windows_directory(const std::string &path); // also creates the folder
+void set_system_directory(const std::string &path);  // also creates the folder
+
+// ---- Registry ---------------------------------------------------------------------------
+
+// Creates the key and any missing parents (like RegCreateKeyEx).
+void reg_add_key(const std::string &path);
+// Sets a value, creating the key if needed. Data is stored byte for byte as given.
+void reg_set_value(const std::string &path, const std::string &name, DWORD type,
+                   const std::string &data);
+// REG_SZ with its terminating zero byte included in the data.
+void reg_set_string(const std::string &path, const std::string &name, const std::string &text);
+void reg_set_dword(const std::string &path, const std::string &name, DWORD value);
+// Makes `alias` (e.g. SYSTEM\CurrentControlSet) a link to `target` (SYSTEM\ControlSet001):
+// every path through the alias reaches the target key, as NT's CurrentControlSet does.
+void reg_add_link(const std::string &alias, const std::string &target);
+// RegOpenKeyExA of this key fails with ERROR_ACCESS_DENIED when the requested access has
+// any bit of `access_mask` (KEY_WRITE denies KEY_ALL_ACCESS and KEY_WRITE but not KEY_READ).
+void reg_deny(const std::string &path, REGSAM access_mask);
+
+bool reg_key_exists(const std::string &path);
+bool reg_value_exists(const std::string &path, const std::string &name);
+// Value data, or "" when absent.
+std::string reg_value(const std::string &path, const std::string &name);
+// Names of the direct subkeys / values, in enumeration order.
+std::vector<std::string> reg_subkeys(const std::string &path);
+std::vector<std::string> reg_values(const std::string &path);
+
+// A whole value, for export and comparison.
+struct reg_value_data {
+  std::string name;
+  DWORD type;
+  std::string data;
+};
+std::vector<reg_value_data> reg_value_list(const std::string &path);
+
+// ---- Files ------------------------------------------------------------------------------
+
+// Creates the file (and any missing parent folders) with the given attributes and contents.
+void file_add(const std::string &path, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE,
+              const std::string &contents = std::string());
+void folder_add(const std::string &path);
+bool file_exists(const std::string &path);
+bool folder_exists(const std::string &path);
+DWORD file_attributes(const std::string &path); // INVALID_FILE_ATTRIBUTES when absent
+// SetFileAttributesA on this file fails with `error` (e.g. ERROR_ACCESS_DENIED).
+void file_deny_attributes(const std::string &path, DWORD error);
+// DeleteFileA on this file fails with `error` (e.g. ERROR_SHARING_VIOLATION: file in use).
+void file_deny_delete(const std::string &path, DWORD error);
+// All files (not folders), full paths as created, sorted case-insensitively.
+std::vector<std::string> file_list();
+
+// An INF file in the Windows INF folder, read by SetupOpenInfFileA / SetupGetLineTextA.
+void inf_add(const std::string &name, const std::string &text);
+
+// ---- Devices ----------------------------------------------------------------------------
+
+// A device instance. `hardware_ids` is the SPDRP_HARDWAREID property byte for byte
+// (a multi-string: each id followed by a zero byte, the list ended by one more zero byte);
+// `has_hardware_ids` false means the instance has no such property (query fails with 13).
+struct device {
+  std::string instance_id;
+  std::string hardware_ids;
+  bool has_hardware_ids = true;
+  bool present = true;
+  DWORD remove_error = 0; // DIF_REMOVE fails with this error when nonzero
+};
+void device_add(const device &d);
+// Convenience: builds the multi-string from the list.
+void device_add(const std::string &instance_id, const std::vector<std::string> &hardware_ids,
+                bool present = true);
+bool device_exists(const std::string &instance_id);
+std::vector<std::string> device_list();
+std::string multi_string(const std::vector<std::string> &strings);
+
+// ---- Modules ----------------------------------------------------------------------------
+
+// The machine has the modules "kernel32", "advapi32", "setupapi", "user32"; LoadLibraryA finds
+// them by name without regard to case, with or without ".dll".
+void module_remove(const std::string &module);
+void export_remove(const std::string &module, const std::string &function);
+
+// ---- System texts -----------------------------------------------------------------------
+
+// FormatMessageA(FROM_SYSTEM) text for a code; the machine starts with English texts for the
+// common codes (2, 3, 5, 6, 8, 13, 32, 87, 122, 126, 127, 234, 259, 1018).
+void set_message_text(DWORD code, const std::string &text);
+void remove_message_text(DWORD code);
+std::string message_text(DWORD code); // "" when none
+
+// ---- The user ---------------------------------------------------------------------------
+
+struct box {
+  std::string text;
+  std::string caption;
+  UINT type;
+  bool has_owner;
+  int answer;
+};
+
+// Queues answers for the next message boxes, in order (IDOK, IDCANCEL).
+void answer(int id);
+void answers(const std::vector<int> &ids);
+// Every box shown so far, in order.
+const std::vector<box> &boxes();
+// Called for a box when no scripted answer is queued; returns the answer. The default
+// handler records the problem (see unscripted_boxes) and answers IDCANCEL.
+void set_user(std::function<int(const box &)> user);
+int unscripted_boxes();
+
+// ---- Restart ----------------------------------------------------------------------------
+
+struct restart_record {
+  int open_process_token_calls = 0;
+  DWORD token_access = 0;
+  std::string privilege_looked_up;
+  bool system_name_null = false;
+  int adjust_calls = 0;
+  bool disable_all = true;
+  DWORD privilege_count = 0;
+  LUID privilege_luid = {0, 0};
+  DWORD privilege_attributes = 0;
+  DWORD buffer_length = 0xFFFFFFFF;
+  bool previous_state_null = false;
+  bool return_length_null = false;
+  int exit_windows_calls = 0;
+  UINT exit_flags = 0;
+  DWORD exit_reason = 0xFFFFFFFF;
+};
+const restart_record &restart();
+LUID shutdown_privilege_luid();
+
+// ---- Fault injection --------------------------------------------------------------------
+
+// A rule makes calls of one function fail with an error code. Registry functions return
+// the code; the others return their failure value and set the thread's last error.
+// `subject` restricts the rule to calls on one object: the full key path of the call
+// (HKEY_LOCAL_MACHINE\...; for handle calls the key behind the handle, joined with the
+// subkey or value name where the function takes one), the file path, the module or
+// export name, the INF name, or the device instance id. It matches the whole subject or
+// its tail after a backslash, without regard to case ("Enum\Root\Ports" matches
+// "HKEY_LOCAL_MACHINE\Enum\Root\Ports"). `nth` counts matching calls from 1 (0: every
+// matching call); `times` is how many times the rule fires (0: unlimited).
+struct fault {
+  std::string function;
+  DWORD error;
+  std::string subject;
+  int nth = 0;
+  int times = 0;
+};
+void fail(const fault &f);
+void fail(const std::string &function, DWORD error, const std::string &subject = std::string(),
+          int nth = 0);
+
+// ---- Observation ------------------------------------------------------------------------
+
+// Every simulated API call in order: the function name and its subject (as for faults).
+struct call {
+  std::string function;
+  std::string subject;
+};
+const std::vector<call> &calls();
+int call_count(const std::string &function);
+
+// What the run changed on the machine, in the order it happened.
+struct change {
+  enum kind_t { key_deleted, value_deleted, file_deleted, attributes_set, device_removed } kind;
+  std::string subject; // key path, key path + "\" + value name, file path, instance id
+};
+const std::vector<change> &changes();
+
+// Hook run before every call of `function` (before faults are applied), e.g. to change the
+// machine between two calls.
+void on_call(const std::string &function, std::function<void()> hook);
+
+// Open resources: keys, device information sets, INF handles, local allocations and
+// loaded modules. Empty when everything opened was released; otherwise one line each.
+std::vector<std::string> leaks();
+
+} // namespace sim

@@ -1,0 +1,81 @@
+#include "tests/support.h"
+
+#include "core/texts.h"
+
+#include <iconv.h>
+
+std::string cp932(const std::string &utf8) {
+  iconv_t converter = iconv_open("CP932", "UTF-8");
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char *in_ptr = const_cast<char *>(utf8.data());
+  size_t in_left = utf8.size();
+  char *out_ptr = &out[0];
+  size_t out_left = out.size();
+  size_t result = iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(converter);
+  EXPECT_NE(result, static_cast<size_t>(-1)) << "not convertible to code page 932: " << utf8;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+std::string program_caption() {
+  return text_program_caption;
+}
+
+static std::string printable(const std::string &bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+void expect_boxes(const std::vector<expected_box> &expected) {
+  const std::vector<sim::box> &shown = sim::boxes();
+  size_t count = std::max(shown.size(), expected.size());
+  for (size_t i = 0; i < count; ++i) {
+    if (i >= shown.size()) {
+      ADD_FAILURE() << "box " << i << " not shown: " << printable(expected[i].caption) << " | "
+                    << printable(expected[i].text);
+      continue;
+    }
+    if (i >= expected.size()) {
+      ADD_FAILURE() << "unexpected box " << i << ": " << printable(shown[i].caption) << " | "
+                    << printable(shown[i].text);
+      continue;
+    }
+    EXPECT_EQ(printable(shown[i].caption), printable(expected[i].caption)) << "box " << i;
+    EXPECT_EQ(printable(shown[i].text), printable(expected[i].text)) << "box " << i;
+    EXPECT_EQ(shown[i].type, expected[i].type) << "box " << i;
+    EXPECT_FALSE(shown[i].has_owner) << "box " << i;
+  }
+}
+
+void machine_test::SetUp() {
+  reset_process_state();
+}
+
+void machine_test::TearDown() {
+  EXPECT_EQ(sim::unscripted_boxes(), 0) << "a box was shown that the test did not answer";
+  if (expect_no_leaks) {
+    std::vector<std::string> open = sim::leaks();
+    for (const std::string &line : open)
+      ADD_FAILURE() << "left open: " << line;
+  }
+}
+
+void win2000_test::SetUp() {
+  sim::machine_win2000();
+  machine_test::SetUp();
+}
+
+void win98_test::SetUp() {
+  sim::machine_win98();
+  machine_test::SetUp();
+}

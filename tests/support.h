@@ -1,0 +1,45 @@
+// Shared test support: every test is a fresh process state on a fresh simulated machine, and
+// every run must leave nothing open and show no box the test did not answer.
+#pragma once
+
+#include "core/hosted/reset.h"
+#include "sim/sim.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The Japanese texts in UTF-8, converted to code page 932 for comparison with what is shown.
+std::string cp932(const std::string &utf8);
+
+// The program caption and the texts the entry shows, in code page 932.
+std::string program_caption();
+
+struct expected_box {
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+
+// Compares the boxes shown with the expected ones, in order, with readable failures.
+void expect_boxes(const std::vector<expected_box> &expected);
+
+// Fixture for whole-run and step tests. Subclasses choose the machine in SetUp.
+class machine_test : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Set to false in a test that leaves something open on purpose.
+  bool expect_no_leaks = true;
+};
+
+class win2000_test : public machine_test {
+protected:
+  void SetUp() override;
+};
+
+class win98_test : public machine_test {
+protected:
+  void SetUp() override;
+};
