@@ -78,6 +78,15 @@ struct reg_value_data {
 };
 std::vector<reg_value_data> reg_value_list(const std::string &path);
 
+// Added with the implementation (for loading .reg files and machine descriptions):
+// Deletes a key with all its subkeys and values, as a .reg file's [-key] does; an alias
+// named by `path` is removed itself, not its target. Not recorded in changes().
+void reg_delete_key(const std::string &path);
+// Deletes one value (absent: nothing happens). Not recorded in changes().
+void reg_delete_value(const std::string &path, const std::string &name);
+// The target path of an alias made by reg_add_link, "" for an ordinary or absent key.
+std::string reg_link(const std::string &path);
+
 // ---- Files ------------------------------------------------------------------------------
 
 // Creates the file (and any missing parent folders) with the given attributes and contents.

@@ -73,12 +73,14 @@ TEST_F(entry, platform_detection) {
 
 TEST_F(entry, refused_platform_shows_one_error_box_and_exits_with_minus_one) {
   sim::set_version(VER_PLATFORM_WIN32_WINDOWS, 4, 950, 950);
+  sim::answer(IDOK);
   EXPECT_EQ(uninstaller_main(""), -1);
   expect_boxes({unsupported_box});
 }
 
 TEST_F(entry, failed_version_query_is_reported_before_the_refusal) {
   sim::fail("GetVersionExA", ERROR_INVALID_PARAMETER);
+  sim::answers({IDOK, IDOK});
   EXPECT_EQ(uninstaller_main("--complete"), -1);
   expect_boxes({error_box(ERROR_INVALID_PARAMETER, caption_get_version_ex), unsupported_box});
   EXPECT_EQ(get_mode(), 0);
@@ -118,6 +120,7 @@ TEST_F(entry, option_words_per_mode) {
 }
 
 TEST_F(entry, refused_option_touches_nothing) {
+  sim::answer(IDOK);
   EXPECT_EQ(uninstaller_main("-c"), -1);
   expect_boxes({invalid_option_box});
   EXPECT_FALSE(called("LoadLibraryA"));
@@ -125,6 +128,7 @@ TEST_F(entry, refused_option_touches_nothing) {
 
 TEST_F(entry, windows_98_refuses_every_word) {
   sim::machine_win98();
+  sim::answer(IDOK);
   EXPECT_EQ(uninstaller_main("--default"), -1);
   expect_boxes({invalid_option_box});
 }

@@ -131,7 +131,7 @@ TEST(file_kind, by_last_three_characters_in_any_case) {
     EXPECT_EQ(classify_file_kind(r.name), r.kind) << (r.name ? r.name : "(null)");
 
   // Only the first 259 bytes of a name are looked at.
-  std::string long_name = std::string(256, 'a') + ".sys" + ".txt";
+  std::string long_name = std::string(255, 'a') + ".sys" + ".txt";
   EXPECT_EQ(classify_file_kind(long_name.c_str()), FILE_KIND_SYS);
 }
 

@@ -1,0 +1,283 @@
+// The file system: the Windows and system directories, folders, files with attributes, and
+// the kernel32 file functions with their Windows results.
+#include "sim/state.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace sim {
+namespace detail {
+
+void files_reset() {
+  m().files.clear();
+}
+
+bool normalize_path(const std::string &in, std::string &out) {
+  std::string p = in;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  if (p.size() < 2 || p[1] != ':' || !std::isalpha(static_cast<unsigned char>(p[0])))
+    return false; // the simulation has no current directory: full paths only
+  std::vector<std::string> parts;
+  std::string cur;
+  auto flush = [&] {
+    if (cur == ".") {
+      // this folder
+    } else if (cur == "..") {
+      if (!parts.empty())
+        parts.pop_back();
+    } else {
+      // Windows drops trailing dots and blanks of a name.
+      while (!cur.empty() && (cur.back() == '.' || cur.back() == ' '))
+        cur.pop_back();
+      if (!cur.empty())
+        parts.push_back(cur);
+    }
+    cur.clear();
+  };
+  for (size_t i = 2; i < p.size(); ++i) {
+    if (p[i] == '\\')
+      flush();
+    else
+      cur += p[i];
+  }
+  flush();
+  out = p.substr(0, 2);
+  if (parts.empty())
+    out += "\\";
+  for (auto &part : parts)
+    out += "\\" + part;
+  return true;
+}
+
+std::string parent_path(const std::string &n) {
+  if (n.size() <= 3)
+    return std::string(); // a drive root has no parent
+  size_t pos = n.rfind('\\');
+  if (pos == std::string::npos)
+    return std::string();
+  return pos == 2 ? n.substr(0, 3) : n.substr(0, pos);
+}
+
+const file_entry *find_file(const std::string &path) {
+  std::string n;
+  if (!normalize_path(path, n))
+    return nullptr;
+  auto it = m().files.find(upper(n));
+  return it == m().files.end() ? nullptr : &it->second;
+}
+
+static file_entry *find_mut(const std::string &normalized) {
+  auto it = m().files.find(upper(normalized));
+  return it == m().files.end() ? nullptr : &it->second;
+}
+
+static bool folder_at(const std::string &normalized) {
+  if (normalized.size() == 3)
+    return true; // drive roots always exist
+  file_entry *f = find_mut(normalized);
+  return f && f->folder;
+}
+
+static void make_folders(const std::string &normalized) {
+  if (normalized.size() <= 3 || folder_at(normalized))
+    return;
+  make_folders(parent_path(normalized));
+  file_entry e;
+  e.path = normalized;
+  e.folder = true;
+  e.attributes = 0;
+  m().files[upper(normalized)] = e;
+}
+
+static bool bad_name(const std::string &p) {
+  for (size_t i = 0; i < p.size(); ++i) {
+    char c = p[i];
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' ||
+        (c == ':' && i != 1) || (static_cast<unsigned char>(c) < 32))
+      return true;
+  }
+  return false;
+}
+
+// Looks a path up for a file function: the entry, or the error Windows gives.
+static file_entry *locate(const char *name, DWORD &error) {
+  if (!name) {
+    error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  std::string n;
+  if (bad_name(name)) {
+    error = ERROR_INVALID_NAME;
+    return nullptr;
+  }
+  if (!normalize_path(name, n)) {
+    error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  if (file_entry *f = find_mut(n))
+    return f;
+  error = folder_at(parent_path(n)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  return nullptr;
+}
+
+static UINT copy_directory(const std::string &dir, LPSTR buffer, UINT size) {
+  UINT len = static_cast<UINT>(dir.size());
+  if (!buffer || size < len + 1)
+    return len + 1; // required size with the terminator; buffer untouched
+  std::memcpy(buffer, dir.c_str(), len + 1);
+  return len;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+void set_windows_directory(const std::string &path) {
+  std::string n;
+  if (!normalize_path(path, n))
+    return;
+  m().windir = n;
+  make_folders(n);
+}
+
+void set_system_directory(const std::string &path) {
+  std::string n;
+  if (!normalize_path(path, n))
+    return;
+  m().sysdir = n;
+  make_folders(n);
+}
+
+void file_add(const std::string &path, DWORD attributes, const std::string &contents) {
+  std::string n;
+  if (!normalize_path(path, n) || n.size() <= 3)
+    return;
+  make_folders(parent_path(n));
+  file_entry e;
+  e.path = n;
+  e.attributes = attributes ? attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY)
+                            : static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  e.contents = contents;
+  m().files[upper(n)] = e;
+}
+
+void folder_add(const std::string &path) {
+  std::string n;
+  if (normalize_path(path, n))
+    make_folders(n);
+}
+
+bool file_exists(const std::string &path) {
+  const file_entry *f = find_file(path);
+  return f && !f->folder;
+}
+
+bool folder_exists(const std::string &path) {
+  std::string n;
+  return normalize_path(path, n) && folder_at(n);
+}
+
+DWORD file_attributes(const std::string &path) {
+  const file_entry *f = find_file(path);
+  if (!f)
+    return INVALID_FILE_ATTRIBUTES;
+  if (f->folder)
+    return f->attributes | FILE_ATTRIBUTE_DIRECTORY;
+  return f->attributes;
+}
+
+void file_deny_attributes(const std::string &path, DWORD error) {
+  std::string n;
+  if (normalize_path(path, n))
+    if (file_entry *f = find_mut(n))
+      f->deny_attributes = error;
+}
+
+void file_deny_delete(const std::string &path, DWORD error) {
+  std::string n;
+  if (normalize_path(path, n))
+    if (file_entry *f = find_mut(n))
+      f->deny_delete = error;
+}
+
+std::vector<std::string> file_list() {
+  std::vector<std::string> out;
+  for (auto &f : m().files) // keyed by the upper-cased path: already sorted
+    if (!f.second.folder)
+      out.push_back(f.second.path);
+  return out;
+}
+
+} // namespace sim
+
+using namespace sim::detail;
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  DWORD err = enter("GetWindowsDirectoryA", std::string());
+  if (err) {
+    m().last_error = err;
+    return 0;
+  }
+  return copy_directory(m().windir, lpBuffer, uSize);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  DWORD err = enter("GetSystemDirectoryA", std::string());
+  if (err) {
+    m().last_error = err;
+    return 0;
+  }
+  return copy_directory(m().sysdir, lpBuffer, uSize);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+  DWORD err = enter("SetFileAttributesA", str(lpFileName));
+  if (err) {
+    m().last_error = err;
+    return FALSE;
+  }
+  file_entry *f = locate(lpFileName, err);
+  if (!f) {
+    m().last_error = err;
+    return FALSE;
+  }
+  if (f->deny_attributes) {
+    m().last_error = f->deny_attributes;
+    return FALSE;
+  }
+  const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                         FILE_ATTRIBUTE_ARCHIVE | 0x100 /*TEMPORARY*/ | 0x1000 /*OFFLINE*/ |
+                         0x2000 /*NOT_CONTENT_INDEXED*/;
+  DWORD a = dwFileAttributes & settable;
+  if (a == 0 && !f->folder)
+    a = FILE_ATTRIBUTE_NORMAL;
+  f->attributes = a;
+  record_change(sim::change::attributes_set, f->path);
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+  DWORD err = enter("DeleteFileA", str(lpFileName));
+  if (err) {
+    m().last_error = err;
+    return FALSE;
+  }
+  file_entry *f = locate(lpFileName, err);
+  if (!f) {
+    m().last_error = err;
+    return FALSE;
+  }
+  if (f->folder || (f->attributes & FILE_ATTRIBUTE_READONLY)) {
+    m().last_error = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  if (f->deny_delete) {
+    m().last_error = f->deny_delete;
+    return FALSE;
+  }
+  std::string path = f->path;
+  m().files.erase(upper(path));
+  record_change(sim::change::file_deleted, path);
+  return TRUE;
+}

@@ -1,0 +1,321 @@
+// INF files: parsing of the INF syntax and the setupapi INF functions.
+#include "sim/state.h"
+
+#include <cstring>
+
+namespace sim {
+namespace detail {
+
+static const DWORD kErrorClassMismatch = 0xE0000203L;
+
+// One field of a line: quotes removed ("" inside quotes is a quote), blanks outside quotes
+// trimmed at both ends.
+static std::string parse_field(const std::string &raw) {
+  std::string text;
+  std::vector<bool> quoted;
+  bool in_quote = false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '"') {
+      if (in_quote && i + 1 < raw.size() && raw[i + 1] == '"') {
+        text += '"';
+        quoted.push_back(true);
+        ++i;
+      } else {
+        in_quote = !in_quote;
+      }
+      continue;
+    }
+    text += c;
+    quoted.push_back(in_quote);
+  }
+  size_t b = 0, e = text.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (b < e && !quoted[b] && blank(text[b]))
+    ++b;
+  while (e > b && !quoted[e - 1] && blank(text[e - 1]))
+    --e;
+  return text.substr(b, e - b);
+}
+
+// Splits at commas outside quotes.
+static std::vector<std::string> split_fields(const std::string &s) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool in_quote = false;
+  for (char c : s) {
+    if (c == '"')
+      in_quote = !in_quote;
+    if (c == ',' && !in_quote) {
+      out.push_back(parse_field(cur));
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  out.push_back(parse_field(cur));
+  return out;
+}
+
+static std::string trim(const std::string &s) {
+  size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos)
+    return std::string();
+  size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+// Removes a ';' comment (outside quotes) and trailing blanks.
+static std::string strip_comment(const std::string &line) {
+  bool in_quote = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"')
+      in_quote = !in_quote;
+    else if (line[i] == ';' && !in_quote)
+      return trim(line.substr(0, i));
+  }
+  return trim(line);
+}
+
+static std::vector<inf_section> parse_inf(const std::string &text) {
+  std::vector<std::string> physical;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\n') {
+      physical.push_back(cur);
+      cur.clear();
+    } else if (c != '\r') {
+      cur += c;
+    }
+  }
+  physical.push_back(cur);
+
+  std::vector<inf_section> sections;
+  std::string logical;
+  for (size_t i = 0; i < physical.size(); ++i) {
+    std::string part = strip_comment(physical[i]);
+    if (!part.empty() && part.back() == '\\' && i + 1 < physical.size()) {
+      part.pop_back(); // a trailing backslash continues the line
+      logical += part;
+      continue;
+    }
+    if (!part.empty() && part.back() == '\\')
+      part.pop_back();
+    logical += part;
+    std::string line = trim(logical);
+    logical.clear();
+    if (line.empty())
+      continue;
+    if (line[0] == '[') {
+      size_t close = line.find(']');
+      inf_section s;
+      s.name = trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      sections.push_back(s);
+      continue;
+    }
+    if (sections.empty())
+      continue; // lines before the first section belong to none
+    inf_line l;
+    bool in_quote = false;
+    size_t eq = std::string::npos;
+    for (size_t k = 0; k < line.size(); ++k) {
+      if (line[k] == '"')
+        in_quote = !in_quote;
+      else if (line[k] == '=' && !in_quote) {
+        eq = k;
+        break;
+      }
+    }
+    if (eq != std::string::npos) {
+      l.has_key = true;
+      l.key = parse_field(line.substr(0, eq));
+      l.fields = split_fields(line.substr(eq + 1));
+    } else {
+      l.fields = split_fields(line);
+    }
+    sections.back().lines.push_back(l);
+  }
+  return sections;
+}
+
+static std::string substitute(const inf_file &f, const std::string &s);
+
+// Keys are compared after %strkey% substitution (except in [Strings] itself), as the
+// setupapi parser substitutes every token of a line.
+static const inf_line *find_line(const inf_file &f, const std::string &section,
+                                 const std::string &key, bool &section_found) {
+  section_found = false;
+  bool strings = ieq(section, "Strings");
+  for (auto &s : f.sections) {
+    if (!ieq(s.name, section))
+      continue;
+    section_found = true;
+    for (auto &l : s.lines)
+      if (l.has_key && ieq(strings ? l.key : substitute(f, l.key), key))
+        return &l;
+  }
+  return nullptr;
+}
+
+// Replaces %key% by the [Strings] entry and %% by %; unknown keys stay as written.
+static std::string substitute(const inf_file &f, const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    size_t close = s.find('%', i + 1);
+    if (close == std::string::npos) {
+      out += s.substr(i);
+      break;
+    }
+    std::string key = s.substr(i + 1, close - i - 1);
+    bool found_section = false;
+    const inf_line *l = key.empty() ? nullptr : find_line(f, "Strings", key, found_section);
+    if (key.empty())
+      out += '%';
+    else if (l && !l->fields.empty())
+      out += l->fields[0];
+    else
+      out += s.substr(i, close - i + 1);
+    i = close;
+  }
+  return out;
+}
+
+static std::string line_text(const inf_file &f, const inf_line &l) {
+  std::string text;
+  for (size_t i = 0; i < l.fields.size(); ++i) {
+    if (i)
+      text += ',';
+    text += substitute(f, l.fields[i]);
+  }
+  return text;
+}
+
+static inf_file *inf_of(HINF h) {
+  auto it = m().infs.find(reinterpret_cast<uintptr_t>(h));
+  return it == m().infs.end() ? nullptr : &it->second;
+}
+
+static BOOL fail_with(DWORD error) {
+  m().last_error = error;
+  return FALSE;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+void inf_add(const std::string &name, const std::string &text) {
+  file_add(m().windir + "\\inf\\" + name, FILE_ATTRIBUTE_ARCHIVE, text);
+}
+
+} // namespace sim
+
+using namespace sim::detail;
+
+HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine) {
+  DWORD err = enter("SetupOpenInfFileA", str(FileName));
+  auto fail_open = [&](DWORD e) -> HINF {
+    m().last_error = e;
+    if (ErrorLine)
+      *ErrorLine = 0;
+    return INVALID_HANDLE_VALUE;
+  };
+  if (err)
+    return fail_open(err);
+  if (!FileName || !*FileName)
+    return fail_open(ERROR_INVALID_PARAMETER);
+  std::string name = FileName;
+  std::string path = name;
+  if (name.find_first_of("\\/:") == std::string::npos)
+    path = m().windir + "\\inf\\" + name; // a bare name is looked up in the INF folder
+  const file_entry *f = find_file(path);
+  if (!f || f->folder) {
+    std::string n;
+    bool folder_ok = normalize_path(path, n) && sim::folder_exists(parent_path(n));
+    return fail_open(folder_ok ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  }
+  inf_file inf;
+  inf.name = name;
+  inf.sections = parse_inf(f->contents);
+  bool section_found = false;
+  const inf_line *sig = find_line(inf, "Version", "Signature", section_found);
+  std::string signature = sig ? line_text(inf, *sig) : std::string();
+  bool win4 = ieq(signature, "$Windows NT$") || ieq(signature, "$Chicago$") ||
+              ieq(signature, "$Windows 95$");
+  if ((InfStyle & INF_STYLE_WIN4) && !win4 && !(InfStyle & INF_STYLE_OLDNT))
+    return fail_open(ERROR_WRONG_INF_STYLE);
+  if (InfClass && *InfClass) {
+    const inf_line *cls = find_line(inf, "Version", "Class", section_found);
+    if (!cls || !ieq(line_text(inf, *cls), InfClass))
+      return fail_open(kErrorClassMismatch);
+  }
+  uintptr_t h = new_handle();
+  m().infs[h] = inf;
+  m().last_error = 0;
+  return reinterpret_cast<HINF>(h);
+}
+
+// SetupGetLineTextA and the last error. Microsoft's reference page only says that a
+// nonzero result means success and that GetLastError gives the reason of a failure
+// ("If the function fails, the return value is zero. To get extended error information,
+// call GetLastError"); it makes no promise about the last error after a success. The
+// setupapi of Windows 2000 and later sets it to NO_ERROR on every successful return, and
+// the size query with no buffer is such a success; the uninstaller's OEM INF step judges
+// the call by the last error alone (spec Part 1.7, Part 3.3), so the simulation sets
+// 0 on success, including the size query.
+BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key,
+                              PSTR ReturnBuffer, DWORD ReturnBufferSize, PDWORD RequiredSize) {
+  inf_file *pre = inf_of(Context ? Context->Inf : InfHandle);
+  DWORD err = enter("SetupGetLineTextA", pre ? pre->name : std::string());
+  if (err)
+    return fail_with(err);
+  const inf_file *inf = nullptr;
+  const inf_line *line = nullptr;
+  if (Context) {
+    inf = inf_of(Context->CurrentInf ? Context->CurrentInf : Context->Inf);
+    if (!inf)
+      return fail_with(ERROR_INVALID_HANDLE);
+    if (Context->Section >= inf->sections.size() ||
+        Context->Line >= inf->sections[Context->Section].lines.size())
+      return fail_with(ERROR_LINE_NOT_FOUND);
+    line = &inf->sections[Context->Section].lines[Context->Line];
+  } else {
+    inf = inf_of(InfHandle);
+    if (!inf)
+      return fail_with(ERROR_INVALID_HANDLE);
+    if (!Section || !Key)
+      return fail_with(ERROR_INVALID_PARAMETER);
+    bool section_found = false;
+    line = find_line(*inf, Section, Key, section_found);
+    if (!section_found)
+      return fail_with(ERROR_SECTION_NOT_FOUND);
+    if (!line)
+      return fail_with(ERROR_LINE_NOT_FOUND);
+  }
+  std::string text = line_text(*inf, *line);
+  DWORD required = static_cast<DWORD>(text.size() + 1);
+  if (RequiredSize)
+    *RequiredSize = required;
+  if (ReturnBuffer) {
+    if (ReturnBufferSize < required)
+      return fail_with(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(ReturnBuffer, text.c_str(), required);
+  }
+  m().last_error = 0;
+  return TRUE;
+}
+
+void WINAPI SetupCloseInfFile(HINF InfHandle) {
+  inf_file *pre = inf_of(InfHandle);
+  DWORD err = enter("SetupCloseInfFile", pre ? pre->name : std::string());
+  if (err) {
+    m().last_error = err;
+    return;
+  }
+  if (m().infs.erase(reinterpret_cast<uintptr_t>(InfHandle)))
+    m().last_error = 0; // as every successful setupapi call
+}

@@ -1,0 +1,219 @@
+// The simulated machine as a whole: state, reset, platform identity, fault injection,
+// the call log, the change record and the accounting of open resources.
+#include "sim/state.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace sim {
+namespace detail {
+
+std::string upper(const std::string &s) {
+  std::string r = s;
+  for (char &c : r)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string lower(const std::string &s) {
+  std::string r = s;
+  for (char &c : r)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+bool ieq(const std::string &a, const std::string &b) {
+  return upper(a) == upper(b);
+}
+
+int icmp(const std::string &a, const std::string &b) {
+  std::string ua = upper(a), ub = upper(b);
+  return ua < ub ? -1 : (ua == ub ? 0 : 1);
+}
+
+bool iless(const std::string &a, const std::string &b) {
+  return icmp(a, b) < 0;
+}
+
+std::string str(const char *s) {
+  return s ? std::string(s) : std::string();
+}
+
+machine &m() {
+  static machine *the_machine = [] {
+    machine *p = new machine; // lives for the process
+    return p;
+  }();
+  static bool initialised = false;
+  if (!initialised) {
+    initialised = true;
+    reset();
+  }
+  return *the_machine;
+}
+
+uintptr_t new_handle() {
+  // Counts up in steps of 8 from 0x10000 and never repeats, so a freed handle stays
+  // invalid; far from NULL, INVALID_HANDLE_VALUE and HKEY_LOCAL_MACHINE.
+  static uintptr_t next = 0x10000;
+  next += 8;
+  return next;
+}
+
+static bool subject_matches(const std::string &subject, const std::string &wanted) {
+  if (wanted.empty())
+    return true;
+  std::string s = upper(subject), w = upper(wanted);
+  if (s == w)
+    return true;
+  return s.size() > w.size() && s.compare(s.size() - w.size(), w.size(), w) == 0 &&
+         s[s.size() - w.size() - 1] == '\\';
+}
+
+DWORD enter(const char *function, const std::string &subject) {
+  machine &mm = m();
+  // Copy first: a hook may add hooks.
+  std::vector<std::function<void()>> run;
+  for (auto &h : mm.hooks)
+    if (h.first == function)
+      run.push_back(h.second);
+  for (auto &h : run)
+    h();
+  mm.calls.push_back(call{function, subject});
+  DWORD error = 0;
+  for (rule &r : mm.rules) {
+    if (r.f.function != function || !subject_matches(subject, r.f.subject))
+      continue;
+    ++r.seen;
+    if (r.f.nth != 0 && r.seen != r.f.nth)
+      continue;
+    if (r.f.times != 0 && r.fired >= r.f.times)
+      continue;
+    ++r.fired;
+    if (error == 0)
+      error = r.f.error;
+  }
+  return error;
+}
+
+void record_change(change::kind_t kind, const std::string &subject) {
+  m().changes.push_back(change{kind, subject});
+}
+
+} // namespace detail
+
+using namespace detail;
+
+void reset() {
+  machine &mm = m();
+  for (auto &b : mm.blocks)
+    std::free(b.first);
+  mm.blocks.clear();
+  mm.platform = VER_PLATFORM_WIN32_NT;
+  mm.major = 5;
+  mm.minor = 0;
+  mm.build = 2195;
+  mm.csd.clear();
+  mm.rules.clear();
+  mm.calls.clear();
+  mm.changes.clear();
+  mm.hooks.clear();
+  mm.last_error = 0;
+  registry_reset();
+  files_reset();
+  devices_reset();
+  system_reset();
+  set_windows_directory("C:\\WINDOWS");
+  set_system_directory("C:\\WINDOWS\\system32");
+}
+
+void machine_win2000() {
+  reset();
+  reg_add_key("SYSTEM\\ControlSet001\\Services");
+  reg_add_key("SYSTEM\\ControlSet001\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}");
+  reg_add_link("SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001");
+  folder_add("C:\\WINDOWS\\inf");
+  folder_add("C:\\WINDOWS\\system32\\drivers");
+}
+
+void machine_win98() {
+  reset();
+  files_reset();
+  set_version(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE);
+  m().csd = " A ";
+  set_windows_directory("C:\\WINDOWS");
+  set_system_directory("C:\\WINDOWS\\SYSTEM");
+  folder_add("C:\\WINDOWS\\INF");
+  folder_add("C:\\WINDOWS\\INF\\OTHER");
+  reg_add_key("Enum\\Root\\Ports");
+  reg_add_key("System\\CurrentControlSet\\Services\\Class");
+  reg_add_key("System\\CurrentControlSet\\Services\\VxD");
+  reg_add_key("System\\CurrentControlSet\\control\\VMM32Files");
+}
+
+void set_version(DWORD platform_id, DWORD major, DWORD minor, DWORD build) {
+  machine &mm = m();
+  mm.platform = platform_id;
+  mm.major = major;
+  mm.minor = minor;
+  mm.build = build;
+}
+
+bool is_win98() {
+  return m().platform == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+void fail(const fault &f) {
+  m().rules.push_back(rule{f, 0, 0});
+}
+
+void fail(const std::string &function, DWORD error, const std::string &subject, int nth) {
+  fault f;
+  f.function = function;
+  f.error = error;
+  f.subject = subject;
+  f.nth = nth;
+  fail(f);
+}
+
+const std::vector<call> &calls() {
+  return m().calls;
+}
+
+int call_count(const std::string &function) {
+  int n = 0;
+  for (const call &c : m().calls)
+    if (c.function == function)
+      ++n;
+  return n;
+}
+
+const std::vector<change> &changes() {
+  return m().changes;
+}
+
+void on_call(const std::string &function, std::function<void()> hook) {
+  m().hooks.emplace_back(function, std::move(hook));
+}
+
+std::vector<std::string> leaks() {
+  machine &mm = m();
+  std::vector<std::string> out;
+  for (auto &k : mm.keys)
+    out.push_back("open key " + k.second.path);
+  for (auto &s : mm.sets)
+    out.push_back("device information set of " + std::to_string(s.second.elements.size()) +
+                  " device(s)");
+  for (auto &i : mm.infs)
+    out.push_back("open INF " + i.second.name);
+  for (auto &b : mm.blocks)
+    out.push_back("local memory block of " + std::to_string(b.second) + " byte(s)");
+  for (auto &r : mm.module_refs)
+    if (r.second > 0)
+      out.push_back("loaded module " + r.first + " (" + std::to_string(r.second) +
+                    (r.second == 1 ? " reference)" : " references)"));
+  return out;
+}
+
+} // namespace sim

@@ -1,0 +1,152 @@
+// The simulated file system: directories, path rules, attributes and deletion.
+#include "sim/sim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+class SimFiles : public ::testing::Test {
+protected:
+  void SetUp() override { sim::machine_win2000(); }
+};
+
+struct dir_case {
+  UINT size;
+  UINT result;
+  bool written;
+};
+
+TEST_F(SimFiles, DirectoryReturnValueRules) {
+  // "C:\WINDOWS" has 10 characters.
+  const dir_case cases[] = {{0, 11, false}, {10, 11, false}, {11, 10, true}, {260, 10, true}};
+  for (const auto &c : cases) {
+    char buf[260];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(c.result, GetWindowsDirectoryA(buf, c.size)) << c.size;
+    if (c.written) {
+      EXPECT_STREQ("C:\\WINDOWS", buf);
+    } else {
+      EXPECT_EQ('x', buf[0]);
+    }
+  }
+  char buf[260];
+  EXPECT_EQ(19u, GetSystemDirectoryA(buf, sizeof buf));
+  EXPECT_STREQ("C:\\WINDOWS\\system32", buf);
+  EXPECT_EQ(20u, GetSystemDirectoryA(nullptr, 0));
+}
+
+TEST_F(SimFiles, Win98SystemDirectory) {
+  sim::machine_win98();
+  char buf[260];
+  EXPECT_EQ(17u, GetSystemDirectoryA(buf, sizeof buf));
+  EXPECT_STREQ("C:\\WINDOWS\\SYSTEM", buf);
+  EXPECT_TRUE(sim::folder_exists("c:\\windows\\inf\\other"));
+  EXPECT_FALSE(sim::folder_exists("C:\\WINDOWS\\system32"));
+}
+
+TEST_F(SimFiles, PathsAreCaseInsensitiveWithBothSeparatorsAndDots) {
+  sim::file_add("C:\\WINDOWS\\system32\\drivers\\Q40PUSB.SYS");
+  for (const char *p :
+       {"c:\\windows\\SYSTEM32\\drivers\\q40pusb.sys", "C:/WINDOWS/system32/drivers/Q40PUSB.SYS",
+        "C:\\WINDOWS\\inf\\..\\system32\\.\\drivers\\Q40PUSB.SYS",
+        "C:\\WINDOWS\\\\system32\\drivers\\Q40PUSB.SYS"})
+    EXPECT_TRUE(sim::file_exists(p)) << p;
+  EXPECT_TRUE(SetFileAttributesA("C:\\WINDOWS\\inf\\..\\system32\\drivers\\q40pusb.sys",
+                                 FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(DeleteFileA("c:/windows/system32/drivers/Q40PUSB.SYS"));
+  EXPECT_FALSE(sim::file_exists("C:\\WINDOWS\\system32\\drivers\\Q40PUSB.SYS"));
+}
+
+struct missing_case {
+  const char *path;
+  DWORD error;
+};
+
+TEST_F(SimFiles, MissingFileVersusMissingFolder) {
+  const missing_case cases[] = {
+      {"C:\\WINDOWS\\inf\\OEM3.inf", ERROR_FILE_NOT_FOUND},
+      {"C:\\WINDOWS\\inf\\OTHER\\DVXQ40USB.INF", ERROR_PATH_NOT_FOUND},
+      {"D:\\nothing\\x.sys", ERROR_PATH_NOT_FOUND},
+      {"C:\\x.sys", ERROR_FILE_NOT_FOUND},
+  };
+  for (const auto &c : cases) {
+    SetLastError(0);
+    EXPECT_FALSE(SetFileAttributesA(c.path, FILE_ATTRIBUTE_NORMAL)) << c.path;
+    EXPECT_EQ(c.error, GetLastError()) << c.path;
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA(c.path)) << c.path;
+    EXPECT_EQ(c.error, GetLastError()) << c.path;
+  }
+  EXPECT_TRUE(sim::changes().empty());
+}
+
+TEST_F(SimFiles, ReadOnlyFileNeedsItsAttributesReset) {
+  const char *path = "C:\\WINDOWS\\inf\\OEM3.inf";
+  sim::file_add(path, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_FALSE(DeleteFileA(path));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(sim::file_exists(path));
+  EXPECT_TRUE(SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_NORMAL), sim::file_attributes(path));
+  EXPECT_TRUE(DeleteFileA(path));
+  ASSERT_EQ(2u, sim::changes().size());
+  EXPECT_EQ(sim::change::attributes_set, sim::changes()[0].kind);
+  EXPECT_EQ(sim::change::file_deleted, sim::changes()[1].kind);
+  EXPECT_EQ(path, sim::changes()[1].subject);
+}
+
+TEST_F(SimFiles, FolderCannotBeDeleted) {
+  EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\inf"));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(sim::folder_exists("C:\\WINDOWS\\inf"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), sim::file_attributes("C:\\WINDOWS\\inf"));
+}
+
+TEST_F(SimFiles, DeniedOperations) {
+  sim::file_add("C:\\WINDOWS\\system32\\drivers\\a.sys");
+  sim::file_add("C:\\WINDOWS\\system32\\drivers\\b.sys");
+  sim::file_deny_delete("C:\\WINDOWS\\system32\\drivers\\a.sys", ERROR_SHARING_VIOLATION);
+  sim::file_deny_attributes("C:\\WINDOWS\\system32\\drivers\\b.sys", ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\system32\\drivers\\a.sys"));
+  EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_FALSE(SetFileAttributesA("C:\\WINDOWS\\system32\\drivers\\b.sys", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(2u, sim::file_list().size());
+  EXPECT_TRUE(sim::changes().empty());
+}
+
+TEST_F(SimFiles, FaultedCallsChangeNothing) {
+  sim::file_add("C:\\WINDOWS\\inf\\OEM3.inf");
+  sim::fail("DeleteFileA", ERROR_SHARING_VIOLATION, "oem3.INF");
+  sim::fail("GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\inf\\OEM3.inf"));
+  EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_TRUE(sim::file_exists("C:\\WINDOWS\\inf\\OEM3.inf"));
+  char buf[260] = "untouched";
+  EXPECT_EQ(0u, GetWindowsDirectoryA(buf, sizeof buf));
+  EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+  EXPECT_STREQ("untouched", buf);
+}
+
+TEST_F(SimFiles, FileListIsSortedCaseInsensitively) {
+  sim::file_add("C:\\WINDOWS\\inf\\oem10.inf");
+  sim::file_add("C:\\WINDOWS\\INF\\OEM1.INF");
+  sim::file_add("C:\\WINDOWS\\system32\\drivers\\Q40PUSB.SYS");
+  EXPECT_EQ((std::vector<std::string>{"C:\\WINDOWS\\INF\\OEM1.INF", "C:\\WINDOWS\\inf\\oem10.inf",
+                                      "C:\\WINDOWS\\system32\\drivers\\Q40PUSB.SYS"}),
+            sim::file_list());
+}
+
+TEST_F(SimFiles, SetWindowsDirectoryCreatesTheFolder) {
+  sim::set_windows_directory("D:\\WINNT");
+  sim::set_system_directory("D:\\WINNT\\system32");
+  EXPECT_TRUE(sim::folder_exists("d:\\winnt\\SYSTEM32"));
+  char buf[260];
+  EXPECT_EQ(8u, GetWindowsDirectoryA(buf, sizeof buf));
+  EXPECT_STREQ("D:\\WINNT", buf);
+}
+
+} // namespace

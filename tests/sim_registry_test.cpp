@@ -1,0 +1,349 @@
+// The simulated registry: names, enumeration size rules, deletion on NT and Windows 98,
+// the CurrentControlSet alias, access checks, handles, faults and accounting.
+#include "sim/sim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+class SimRegistry : public ::testing::Test {
+protected:
+  void SetUp() override { sim::machine_win2000(); }
+
+  HKEY open(const char *path, REGSAM access = KEY_ALL_ACCESS) {
+    HKEY k = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &k)) << path;
+    return k;
+  }
+};
+
+TEST_F(SimRegistry, NamesAreCaseInsensitiveAndCasePreserving) {
+  sim::reg_set_string("Software\\Quendal\\Drivers", "InfPath", "oem3.inf");
+  HKEY k = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\quendal", 0, KEY_READ, &k));
+  char name[260];
+  DWORD n = sizeof name;
+  ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_STREQ("Drivers", name);
+  EXPECT_EQ(7u, n);
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+  EXPECT_TRUE(sim::reg_value_exists("software\\QUENDAL\\drivers", "INFPATH"));
+  EXPECT_EQ(std::string("oem3.inf", 9), sim::reg_value("Software\\Quendal\\Drivers", "infpath"));
+}
+
+TEST_F(SimRegistry, SubkeysSortCaseInsensitivelyValuesKeepCreationOrder) {
+  for (const char *name : {"b", "C", "a", "B_", "0001", "Ab"})
+    sim::reg_add_key(std::string("T\\") + name);
+  EXPECT_EQ((std::vector<std::string>{"0001", "a", "Ab", "b", "B_", "C"}), sim::reg_subkeys("T"));
+  sim::reg_set_dword("T", "zeta", 1);
+  sim::reg_set_dword("T", "Alpha", 2);
+  sim::reg_set_dword("T", "ZETA", 3); // rewrites the first, keeps its place and name
+  EXPECT_EQ((std::vector<std::string>{"zeta", "Alpha"}), sim::reg_values("T"));
+  EXPECT_EQ(std::string("\x03\0\0\0", 4), sim::reg_value("T", "zeta"));
+}
+
+struct name_size_case {
+  DWORD in;
+  LONG result;
+  DWORD out;
+};
+
+TEST_F(SimRegistry, EnumKeyNameSizeRules) {
+  sim::reg_add_key("T\\Ports"); // 5 characters
+  const name_size_case cases[] = {{0, ERROR_MORE_DATA, 0},
+                                  {5, ERROR_MORE_DATA, 5},
+                                  {6, ERROR_SUCCESS, 5},
+                                  {260, ERROR_SUCCESS, 5}};
+  HKEY k = open("T");
+  for (const auto &c : cases) {
+    char name[260];
+    std::memset(name, 'x', sizeof name);
+    DWORD n = c.in;
+    EXPECT_EQ(c.result, RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr)) << c.in;
+    EXPECT_EQ(c.out, n) << c.in;
+    if (c.result == ERROR_SUCCESS) {
+      EXPECT_STREQ("Ports", name);
+    } else {
+      EXPECT_EQ('x', name[0]);
+    }
+  }
+  DWORD n = 260;
+  char name[260];
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(k, 1, name, &n, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+}
+
+TEST_F(SimRegistry, EnumValueSizeRulesAndRawData) {
+  std::string data("ab\0cd", 5); // unterminated, with an inner zero
+  sim::reg_set_value("T", "Raw", REG_BINARY, data);
+  sim::reg_set_value("T", std::string(259, 'N'), REG_SZ, std::string("x\0", 2));
+  sim::reg_set_value("T", "Big", REG_BINARY, std::string(261, 'd'));
+  HKEY k = open("T");
+  char name[260];
+  BYTE buf[260];
+  DWORD n = 260, type = 0, size = 260;
+  ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 0, name, &n, nullptr, &type, buf, &size));
+  EXPECT_STREQ("Raw", name);
+  EXPECT_EQ(3u, n);
+  EXPECT_EQ(DWORD(REG_BINARY), type);
+  EXPECT_EQ(5u, size);
+  EXPECT_EQ(0, std::memcmp(buf, data.data(), 5));
+
+  n = 3; // name "Raw" needs 4
+  size = 260;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(k, 0, name, &n, nullptr, &type, buf, &size));
+  n = 260;
+  size = 4; // datum of 5 bytes
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(k, 0, name, &n, nullptr, &type, buf, &size));
+  EXPECT_EQ(5u, size);
+  n = 260;
+  size = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 0, name, &n, nullptr, &type, nullptr, &size));
+  EXPECT_EQ(5u, size); // no data buffer: just the size
+
+  n = 260; // a 259-character name fits exactly
+  size = 260;
+  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 1, name, &n, nullptr, &type, buf, &size));
+  EXPECT_EQ(259u, n);
+  n = 260;
+  size = 260; // 261 bytes do not fit in 260
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(k, 2, name, &n, nullptr, &type, buf, &size));
+  n = 260;
+  size = 260;
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(k, 3, name, &n, nullptr, &type, buf, &size));
+  RegCloseKey(k);
+}
+
+TEST_F(SimRegistry, OpenAcceptsTrailingBackslashAndEmptySubkey) {
+  HKEY cls =
+      open("SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\");
+  HKEY again = nullptr, again2 = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(cls, "", 0, KEY_READ, &again));
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(cls, nullptr, 0, KEY_READ, &again2));
+  EXPECT_NE(cls, again);
+  EXPECT_NE(again, again2);
+  HKEY missing = reinterpret_cast<HKEY>(1);
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Nope\\Deeper", 0, KEY_READ, &missing));
+  EXPECT_EQ(nullptr, missing);
+  for (HKEY k : {cls, again, again2})
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+  EXPECT_TRUE(sim::leaks().empty());
+}
+
+struct deny_case {
+  REGSAM denied;
+  REGSAM requested;
+  LONG result;
+};
+
+TEST_F(SimRegistry, AccessDenial) {
+  const deny_case cases[] = {
+      {KEY_WRITE, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+      {KEY_WRITE, KEY_WRITE, ERROR_ACCESS_DENIED},
+      {KEY_WRITE, KEY_READ, ERROR_SUCCESS},
+      {KEY_ALL_ACCESS, KEY_READ, ERROR_ACCESS_DENIED},
+      {0, KEY_ALL_ACCESS, ERROR_SUCCESS},
+  };
+  for (const auto &c : cases) {
+    sim::machine_win2000();
+    sim::reg_deny("Enum\\Root\\Ports", c.denied);
+    HKEY k = nullptr;
+    EXPECT_EQ(c.result, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports", 0, c.requested, &k))
+        << std::hex << c.denied << " " << c.requested;
+    if (k)
+      RegCloseKey(k);
+  }
+}
+
+TEST_F(SimRegistry, NtDeleteKeyRefusesSubkeysAndReportsAbsence) {
+  sim::reg_add_key("SYSTEM\\CurrentControlSet\\Services\\Q40PUSB\\Enum");
+  HKEY services = open("SYSTEM\\CurrentControlSet\\Services\\");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(services, "Q40PUSB"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(services, "Absent"));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(services, "q40pusb\\ENUM"));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(services, "Q40PUSB"));
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUSB"));
+  ASSERT_EQ(2u, sim::changes().size());
+  EXPECT_EQ(sim::change::key_deleted, sim::changes()[0].kind);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUSB\\Enum",
+            sim::changes()[0].subject);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUSB",
+            sim::changes()[1].subject);
+  RegCloseKey(services);
+}
+
+TEST_F(SimRegistry, DeleteWithTrailingBackslashDeletesTheNamedKey) {
+  // "Class\" names the key Class itself: on Windows 98 the whole class branch goes.
+  sim::machine_win98();
+  sim::reg_add_key("System\\CurrentControlSet\\Services\\Class\\Modem\\0000");
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Class\\"));
+  EXPECT_FALSE(sim::reg_key_exists("System\\CurrentControlSet\\Services\\Class"));
+  EXPECT_TRUE(sim::reg_key_exists("System\\CurrentControlSet\\Services\\VxD"));
+}
+
+TEST_F(SimRegistry, Win98DeletesSubtreeRecordingParentFirst) {
+  sim::machine_win98();
+  EXPECT_TRUE(sim::is_win98());
+  sim::reg_add_key("Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\\Sub");
+  sim::reg_add_key("Enum\\USB\\Vid_1E7A&Pid_0080\\6&2");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\USB\\Vid_1E7A&Pid_0080"));
+  EXPECT_FALSE(sim::reg_key_exists("Enum\\USB\\Vid_1E7A&Pid_0080"));
+  EXPECT_TRUE(sim::reg_key_exists("Enum\\USB"));
+  std::vector<std::string> got;
+  for (auto &c : sim::changes())
+    got.push_back(c.subject);
+  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\\Sub",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\6&2"}),
+            got);
+}
+
+TEST_F(SimRegistry, HandleToDeletedKeyAnswersKeyDeleted) {
+  sim::machine_win98();
+  sim::reg_add_key("Enum\\Root\\Ports\\0000\\Sub");
+  HKEY k = open("Enum\\Root\\Ports\\0000");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports"));
+  char name[260];
+  DWORD n = 260, size = 260;
+  EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegEnumValueA(k, 0, name, &n, nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+}
+
+TEST_F(SimRegistry, DeleteValue) {
+  sim::machine_win98();
+  sim::reg_set_string("System\\CurrentControlSet\\control\\VMM32Files", "q40pport.vxd", "");
+  HKEY k = open("System\\CurrentControlSet\\control\\VMM32Files", KEY_WRITE);
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(k, "absent.vxd"));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(k, "Q40PPORT.VXD"));
+  EXPECT_TRUE(sim::reg_values("System\\CurrentControlSet\\control\\VMM32Files").empty());
+  ASSERT_EQ(1u, sim::changes().size());
+  EXPECT_EQ(sim::change::value_deleted, sim::changes()[0].kind);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\VMM32Files\\q40pport.vxd",
+            sim::changes()[0].subject);
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(k));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+}
+
+TEST_F(SimRegistry, CloseKeyHandles) {
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)));
+  HKEY k = open("SYSTEM");
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(k)); // a freed handle is invalid
+  char name[260];
+  DWORD n = 260;
+  EXPECT_EQ(ERROR_INVALID_HANDLE,
+            RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST_F(SimRegistry, CurrentControlSetIsAnAliasOfControlSet001) {
+  EXPECT_EQ((std::vector<std::string>{"ControlSet001", "CurrentControlSet"}),
+            sim::reg_subkeys("SYSTEM"));
+  sim::reg_add_key("SYSTEM\\ControlSet001\\Services\\Q40PUSB");
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Services\\Q40PUSB"));
+  HKEY services = open("SYSTEM\\CurrentControlSet\\Services");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(services, "Q40PUSB"));
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUSB"));
+  EXPECT_EQ(
+      std::vector<std::string>{"open key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services"},
+      sim::leaks());
+  RegCloseKey(services);
+  EXPECT_TRUE(sim::leaks().empty());
+}
+
+TEST_F(SimRegistry, FaultsByFunctionSubjectAndNth) {
+  sim::reg_add_key("Enum\\Root\\Ports\\0000");
+  sim::fail("RegCloseKey", ERROR_INVALID_HANDLE, "Enum\\Root\\Ports");
+  sim::fail("RegOpenKeyExA", ERROR_ACCESS_DENIED, "", 2);
+  HKEY a = open("Enum\\Root\\Ports\\0000");
+  HKEY b = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports", 0, KEY_ALL_ACCESS, &b));
+  HKEY c = open("Enum\\Root\\Ports");
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(a));        // other subject
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(c)); // the rule fires, the key stays open
+  EXPECT_EQ(1u, sim::leaks().size());
+  EXPECT_EQ(3, sim::call_count("RegOpenKeyExA"));
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\Enum\\Root\\Ports", sim::calls().back().subject);
+}
+
+TEST_F(SimRegistry, FailingDeleteChangesNothing) {
+  sim::reg_add_key("SYSTEM\\CurrentControlSet\\Services\\Q40PUSB");
+  sim::fault f;
+  f.function = "RegDeleteKeyA";
+  f.error = ERROR_ACCESS_DENIED;
+  f.subject = "services\\q40pusb";
+  f.times = 1;
+  sim::fail(f);
+  HKEY services = open("SYSTEM\\CurrentControlSet\\Services");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(services, "Q40PUSB"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUSB"));
+  EXPECT_TRUE(sim::changes().empty());
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(services, "Q40PUSB")); // fired once only
+  RegCloseKey(services);
+}
+
+TEST_F(SimRegistry, ResetEmptiesTheRegistry) {
+  sim::reset();
+  EXPECT_TRUE(sim::reg_subkeys("").empty());
+  EXPECT_FALSE(sim::is_win98());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimRegistry, NtChecksTheHandlesAccessWin98DoesNot) {
+  sim::reg_set_dword("Enum\\Root\\Ports\\0000", "x", 1);
+  char name[260];
+  DWORD n = 260;
+  HKEY w = open("Enum\\Root\\Ports", KEY_WRITE);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegEnumKeyExA(w, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(w);
+  sim::machine_win98();
+  w = open("Enum\\Root\\Ports", KEY_WRITE);
+  n = 260;
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(w, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(w);
+}
+
+TEST_F(SimRegistry, LinkTargetCreatedThroughTheAlias) {
+  sim::reg_set_string("SYSTEM\\CurrentControlSet\\Services\\Q40PUSB", "ImagePath", "x");
+  EXPECT_EQ((std::vector<std::string>{"Q40PUSB"}),
+            sim::reg_subkeys("SYSTEM\\ControlSet001\\Services"));
+  auto values = sim::reg_value_list("SYSTEM\\ControlSet001\\Services\\Q40PUSB");
+  ASSERT_EQ(1u, values.size());
+  EXPECT_EQ("ImagePath", values[0].name);
+  EXPECT_EQ(DWORD(REG_SZ), values[0].type);
+  EXPECT_EQ(std::string("x\0", 2), values[0].data);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimRegistry, SetupDeletionHelpers) {
+  sim::reg_set_dword("Enum\\A\\B", "v", 1);
+  sim::reg_set_dword("Enum\\A", "w", 2);
+  sim::reg_delete_value("enum\\a", "W");
+  EXPECT_FALSE(sim::reg_value_exists("Enum\\A", "w"));
+  sim::reg_delete_key("Enum\\A");
+  EXPECT_FALSE(sim::reg_key_exists("Enum\\A\\B"));
+  EXPECT_TRUE(sim::reg_key_exists("Enum"));
+  EXPECT_EQ("SYSTEM\\ControlSet001", sim::reg_link("SYSTEM\\currentcontrolset"));
+  EXPECT_EQ("", sim::reg_link("SYSTEM\\ControlSet001"));
+  sim::reg_delete_key("SYSTEM\\CurrentControlSet"); // the alias, not its target
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services"));
+  EXPECT_TRUE(sim::changes().empty());
+}
+
+} // namespace
