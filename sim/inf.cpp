@@ -265,8 +265,8 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
 // call GetLastError"); it makes no promise about the last error after a success. The
 // setupapi of Windows 2000 and later sets it to NO_ERROR on every successful return, and
 // the size query with no buffer is such a success; the uninstaller's OEM INF step judges
-// the call by the last error alone (spec Part 1.7, Part 3.3), so the simulation sets
-// 0 on success, including the size query.
+// the call by the last error alone, so the simulation sets 0 on success, including the
+// size query.
 BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key,
                               PSTR ReturnBuffer, DWORD ReturnBufferSize, PDWORD RequiredSize) {
   inf_file *pre = inf_of(Context ? Context->Inf : InfHandle);
