@@ -1,0 +1,114 @@
+// Device instances of the model, attached or not, removed through the class installer
+// (DIF_REMOVE), and the reading and matching of an instance's hardware ids that the
+// detection uses as well.
+#include "core/binding.h"
+#include "core/catalogue.h"
+#include "core/cp932.h"
+#include "core/error_report.h"
+#include "core/run_state.h"
+#include "core/texts.h"
+#include "nt/nt_steps.h"
+
+static BOOL query_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, char *buffer,
+                               DWORD buffer_size, DWORD *size) {
+  DWORD type = 0;
+  return BOUND(nt_setupapi_table, SetupDiGetDeviceRegistryPropertyA)(
+      set, record, SPDRP_HARDWAREID, &type, reinterpret_cast<PBYTE>(buffer), buffer_size, size);
+}
+
+char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
+  *size = 0;
+  char *buffer = nullptr;
+  DWORD allocated = 0;
+  // Without a buffer the query answers ERROR_INSUFFICIENT_BUFFER and the size it needs; the
+  // size can grow between two queries, so every such answer gets a new buffer.
+  if (query_hardware_ids(set, record, nullptr, 0, size))
+    return nullptr;
+  for (;;) {
+    DWORD error = GetLastError();
+    if (error == ERROR_INVALID_DATA) { // the instance has no hardware ids
+      if (buffer)
+        LocalFree(buffer);
+      return nullptr;
+    }
+    // A "too small" answer that asks for no more than the buffer already holds could never
+    // be satisfied; it is reported like any other failure instead of being asked forever.
+    if (error != ERROR_INSUFFICIENT_BUFFER || (buffer && *size <= allocated) ||
+        (!buffer && *size == 0)) {
+      report_system_error(error, caption_get_device_registry_property);
+      if (buffer)
+        LocalFree(buffer);
+      return nullptr;
+    }
+    if (buffer)
+      LocalFree(buffer);
+    allocated = *size;
+    buffer = static_cast<char *>(LocalAlloc(LPTR, allocated));
+    if (!buffer) {
+      report_system_error(GetLastError(), caption_local_alloc);
+      return nullptr;
+    }
+    if (query_hardware_ids(set, record, buffer, allocated, size)) {
+      if (*size > allocated) // the list is never walked beyond the block it lies in
+        *size = allocated;
+      return buffer;
+    }
+  }
+}
+
+int hardware_ids_contain(int model, const char *list, DWORD size) {
+  if (size == 0 || list[0] == 0)
+    return 0;
+  const char *hardware_id = model_hardware_id(model);
+  DWORD position = 0;
+  while (position < size) {
+    const char *entry = list + position;
+    // An entry cut off by the end of the buffer is not a whole id and ends the walk.
+    if (bounded_length(entry, size - position) == size - position)
+      return 0;
+    if (cp932_compare(entry, hardware_id) == 0) // whole entries, letter case included
+      return 1;
+    position += static_cast<DWORD>(lstrlenA(entry)) + 1;
+    if (position < size && list[position] == 0) // the empty string that ends the list
+      return 0;
+  }
+  return 0;
+}
+
+void remove_device_nodes(int model) {
+  HDEVINFO set =
+      BOUND(nt_setupapi_table, SetupDiGetClassDevsA)(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (set == INVALID_HANDLE_VALUE) {
+    report_system_error(GetLastError(), caption_setup_di_get_class_devs);
+    set_nt_device_status(model, STATUS_FAILED);
+    return;
+  }
+  int outcome = STATUS_NONE;
+  SP_DEVINFO_DATA record = {};
+  record.cbSize = sizeof record;
+  // A removed instance keeps its place in the set, so the index simply moves on. The last
+  // matching instance decides the outcome.
+  for (DWORD index = 0; BOUND(nt_setupapi_table, SetupDiEnumDeviceInfo)(set, index, &record);
+       ++index) {
+    DWORD size = 0;
+    char *ids = read_hardware_ids(set, &record, &size);
+    if (!ids)
+      continue;
+    if (hardware_ids_contain(model, ids, size) == 1) {
+      if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, &record)) {
+        outcome = STATUS_REMOVED;
+      } else {
+        report_system_error(GetLastError(), caption_call_class_installer);
+        outcome = STATUS_FAILED;
+      }
+    }
+    LocalFree(ids);
+  }
+  DWORD error = GetLastError(); // why the enumeration ended
+  if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_ITEMS) {
+    report_system_error(error, caption_unknown);
+    outcome = STATUS_FAILED;
+  }
+  BOUND(nt_setupapi_table, SetupDiDestroyDeviceInfoList)(set);
+  set_nt_device_status(model, outcome);
+}

@@ -1,0 +1,341 @@
+// Whole Windows 2000 runs as the user sees them: the boxes in order, and the machine after.
+#include "core/catalogue.h"
+#include "core/entry.h"
+#include "core/hosted/reset.h"
+#include "tests/nt_support.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+using namespace nt;
+using run = win2000_test;
+
+std::vector<std::string> changed(sim::change::kind_t kind) {
+  std::vector<std::string> out;
+  for (const sim::change &c : sim::changes())
+    if (c.kind == kind) {
+      std::string subject = c.subject;
+      std::transform(subject.begin(), subject.end(), subject.begin(), ::toupper);
+      out.push_back(subject);
+    }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> upper(std::vector<std::string> list) {
+  for (std::string &s : list)
+    std::transform(s.begin(), s.end(), s.begin(), ::toupper);
+  std::sort(list.begin(), list.end());
+  return list;
+}
+
+TEST_F(run, typical_complete_run_removes_model_0_everywhere_and_offers_the_restart) {
+  install_model(0);
+  install_decoys();
+  sim::answers({IDOK, IDOK});
+  EXPECT_EQ(uninstaller_main("--complete"), 0);
+  expect_boxes({consent_box, restart_box});
+  expect_model_removed(0);
+  expect_decoys_intact();
+  // The modem class entry is only read; Windows drops it with the device.
+  EXPECT_TRUE(sim::reg_key_exists(driver_key(0)));
+  EXPECT_EQ(changed(sim::change::file_deleted),
+            upper({sys_file(0), inf_path("MDMKORT3.INF"), inf_path("MDMKORT3.PNF"),
+                   inf_path("oem5.inf"), inf_path("oem5.pnf")}));
+  EXPECT_EQ(changed(sim::change::device_removed), upper({device_instance(0)}));
+  EXPECT_EQ(changed(sim::change::key_deleted).size(), 4u); // Enum and the key, in two sets
+  // Two control sets deleted the key and ControlSet001 (the same as the current set) found
+  // it gone; the OEM copy went through "InfPath", so the content walk found none left.
+  expect_flags(0, {STATUS_REMOVED, STATUS_REMOVED, STATUS_REMOVED, STATUS_NONE});
+  for (int model : {1, 2})
+    expect_flags(model, {0, 0, 0, 0});
+  EXPECT_EQ(sim::restart().exit_windows_calls, 1);
+  EXPECT_EQ(sim::restart().exit_flags, static_cast<UINT>(EWX_REBOOT));
+}
+
+TEST_F(run, nothing_installed_shows_only_model_0_notice_then_completion) {
+  install_decoys();
+  sim::answers({IDOK, IDOK, IDOK});
+  EXPECT_EQ(uninstaller_main(""), 0);
+  expect_boxes({consent_box, not_installed_box(0), completed_box});
+  EXPECT_TRUE(sim::changes().empty());
+  expect_decoys_intact();
+  EXPECT_EQ(sim::call_count("SetupOpenInfFileA"), 100); // OEM0..OEM99, for model 0 only
+}
+
+TEST_F(run, default_removal_never_ends_with_the_restart_prompt) {
+  for (const char *tail : {"", "--default", "-D"}) {
+    sim::machine_win2000();
+    reset_process_state();
+    install_model(0);
+    install_decoys();
+    sim::answers({IDOK, IDOK});
+    EXPECT_EQ(uninstaller_main(tail), 0) << tail;
+    expect_boxes({consent_box, completed_box});
+    EXPECT_FALSE(sim::device_exists(device_instance(0))) << tail;
+    for (int set : {1, 2})
+      EXPECT_TRUE(sim::reg_key_exists(service_key(set, 0) + "\\Enum")) << tail;
+    EXPECT_FALSE(sim::file_exists(sys_file(0))) << tail;
+    expect_flags(0, {STATUS_REMOVED, STATUS_NONE, STATUS_REMOVED, STATUS_NONE});
+    expect_decoys_intact();
+    EXPECT_EQ(sim::call_count("RegDeleteKeyA"), 0) << tail;
+    EXPECT_EQ(sim::restart().exit_windows_calls, 0) << tail;
+  }
+}
+
+TEST_F(run, model_1_declined_at_its_question_is_left_alone) {
+  install_model(1);
+  install_decoys();
+  sim::answers({IDOK, IDOK, IDCANCEL, IDOK});
+  EXPECT_EQ(uninstaller_main("--complete"), 0);
+  // Model 0's steps deleted the shared modem INF pair, which does not count as found.
+  expect_boxes({consent_box, not_installed_box(0), question_box(1), completed_box});
+  expect_model_intact(1);
+  expect_decoys_intact();
+  EXPECT_EQ(changed(sim::change::file_deleted),
+            upper({inf_path("MDMKORT3.INF"), inf_path("MDMKORT3.PNF")}));
+  EXPECT_TRUE(changed(sim::change::key_deleted).empty());
+  EXPECT_TRUE(changed(sim::change::device_removed).empty());
+  EXPECT_EQ(model_oem_inf_name(1)[0], 0); // not even scanned
+  for (int model : {0, 1, 2})
+    expect_flags(model, {0, 0, 0, 0});
+}
+
+TEST_F(run, every_installed_model_confirmed_is_removed) {
+  for (int model : {0, 1, 2})
+    install_model(model);
+  install_decoys();
+  sim::answers({IDOK, IDOK, IDOK, IDCANCEL});
+  EXPECT_EQ(uninstaller_main("-C"), 0);
+  expect_boxes({consent_box, question_box(1), question_box(2), restart_box});
+  for (int model : {0, 1, 2}) {
+    expect_model_removed(model);
+    expect_flags(model, {STATUS_REMOVED, STATUS_REMOVED, STATUS_REMOVED, STATUS_NONE});
+  }
+  expect_decoys_intact();
+  EXPECT_EQ(sim::restart().exit_windows_calls, 0);
+}
+
+TEST_F(run, a_confirmed_model_whose_steps_count_nothing_gets_the_notice) {
+  // Only model 2's driver file is left: it is found, deleted, and the list's deletions do
+  // not enter the file flag, so the model reads as not installed. The name and the suffix
+  // have no blank between them.
+  sim::file_add(sys_file(2));
+  sim::answers({IDOK, IDOK, IDOK, IDOK, IDOK});
+  EXPECT_EQ(uninstaller_main("--complete"), 0);
+  expect_boxes(
+      {consent_box, not_installed_box(0), question_box(2), not_installed_box(2), completed_box});
+  EXPECT_EQ(not_installed_box(2).text, cp932("QuendalQ-4 For USBはインストールされていません。"));
+  EXPECT_FALSE(sim::file_exists(sys_file(2)));
+}
+
+TEST_F(run, binding_failure_examines_nothing_and_ends_with_completion) {
+  install_model(0);
+  sim::module_remove("setupapi");
+  sim::answers({IDOK, IDOK, IDOK});
+  EXPECT_EQ(uninstaller_main("--complete"), 0);
+  expect_boxes({consent_box, error_box(ERROR_MOD_NOT_FOUND, caption_load_library), completed_box});
+  expect_model_intact(0);
+  EXPECT_TRUE(sim::changes().empty());
+  EXPECT_EQ(sim::call_count("LoadLibraryA"), 1); // advapi32 and kernel32 are not loaded
+}
+
+// One failing call in the typical run: its report, the flags it leaves, and the run going on
+// to the restart prompt (flag 3 is nonzero in every row).
+struct fault_row {
+  const char *name;
+  sim::fault fault;
+  std::vector<const char *> captions; // the reports, in order, all with fault.error's text
+  nt::flags flags;                    // model 0's flags afterwards
+  int open_keys = 0;                  // a key whose close failed stays open
+  std::function<void()> setup = nullptr;
+  std::function<void()> check = nullptr;
+  // The modem INF pair stayed, so models 1 and 2 are found by it and asked about (declined).
+  bool questions = false;
+};
+
+const int F = STATUS_FAILED, R = STATUS_REMOVED, P = STATUS_PARTIAL, N = STATUS_NONE;
+
+TEST_F(run, a_failing_call_is_reported_and_the_run_goes_on) {
+  const std::string oem12 = inf_path("OEM12.inf");
+  auto extra_copy = [&] {
+    sim::inf_add("OEM12.inf", usbta_inf(usbta_line(0)));
+    sim::file_add(inf_path("OEM12.pnf"));
+  };
+  const fault_row rows[] = {
+      {"modem class key cannot be opened",
+       {"RegOpenKeyExA", ERROR_ACCESS_DENIED, "{4D36E96D-E325-11CE-BFC1-08002BE10318}"},
+       {caption_reg_open_key_ex},
+       {R, R, N, R}, // no "InfPath": the content walk finds the copy instead
+       0},
+      {"modem class key cannot be closed",
+       {"RegCloseKey", ERROR_INVALID_HANDLE, "{4D36E96D-E325-11CE-BFC1-08002BE10318}"},
+       {caption_reg_close_key},
+       {R, R, R, N},
+       1},
+      {"driver key cannot be opened",
+       {"RegOpenKeyExA", ERROR_ACCESS_DENIED, "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000"},
+       {caption_reg_open_key_ex},
+       {R, R, N, R},
+       0},
+      {"device list cannot be obtained",
+       {"SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY, "", 1},
+       {caption_setup_di_get_class_devs},
+       {F, R, R, N},
+       0,
+       nullptr,
+       [] { EXPECT_TRUE(sim::device_exists(device_instance(0))); }},
+      {"hardware ids cannot be read",
+       {"SetupDiGetDeviceRegistryPropertyA", ERROR_ACCESS_DENIED, device_instance(0), 1},
+       {caption_get_device_registry_property},
+       {N, R, R, N},
+       0,
+       nullptr,
+       [] { EXPECT_TRUE(sim::device_exists(device_instance(0))); }},
+      {"hardware-id buffer cannot be allocated",
+       {"LocalAlloc", ERROR_NOT_ENOUGH_MEMORY, "", 1},
+       {caption_local_alloc},
+       {N, R, R, N},
+       0},
+      {"class installer fails",
+       {"SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, device_instance(0)},
+       {caption_call_class_installer},
+       {F, R, R, N},
+       0},
+      {"device enumeration breaks off",
+       {"SetupDiEnumDeviceInfo", ERROR_ACCESS_DENIED, "ROOT\\LEGACY_BEEP\\0000", 1},
+       {caption_unknown},
+       {F, R, R, N},
+       0,
+       nullptr,
+       [] { EXPECT_FALSE(sim::device_exists(device_instance(0))); }},
+      // A failure in the current set stays the outcome although later sets delete the key.
+      {"service key cannot be opened",
+       {"RegOpenKeyExA", ERROR_ACCESS_DENIED, "Services\\Q40PUCOM", 1},
+       {caption_reg_open_key_ex},
+       {R, F, R, N},
+       0,
+       nullptr,
+       [] { EXPECT_FALSE(sim::reg_key_exists(service_key(2, 0))); }},
+      {"subkey of the service key cannot be deleted",
+       {"RegDeleteKeyA", ERROR_ACCESS_DENIED, "Q40PUCOM\\Enum", 1},
+       {caption_reg_delete_key},
+       {R, F, R, N},
+       0},
+      {"service key cannot be closed",
+       {"RegCloseKey", ERROR_INVALID_HANDLE, "Services\\Q40PUCOM", 1},
+       {caption_reg_close_key},
+       {R, F, R, N},
+       1},
+      {"service key cannot be deleted",
+       {"RegDeleteKeyA", ERROR_ACCESS_DENIED, "Services\\Q40PUCOM", 1},
+       {caption_reg_delete_key},
+       {R, F, R, N},
+       0},
+      {"Services key cannot be closed: the walk stops",
+       {"RegCloseKey", ERROR_INVALID_HANDLE, "CurrentControlSet\\Services"},
+       {caption_reg_close_key},
+       {R, F, R, N},
+       1,
+       nullptr,
+       [] { EXPECT_TRUE(sim::reg_key_exists(service_key(2, 0))); }},
+      {"Windows directory for the file list",
+       {"GetWindowsDirectoryA", ERROR_ACCESS_DENIED, "", 1},
+       {caption_get_windows_directory},
+       {R, R, F, R}, // the content walk still deletes the OEM copy
+       0,
+       nullptr,
+       [] { EXPECT_TRUE(sim::file_exists(sys_file(0))); },
+       true},
+      {"system directory for the file list",
+       {"GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", 1},
+       {caption_get_system_directory},
+       {R, R, F, R},
+       0,
+       nullptr,
+       nullptr,
+       true},
+      {"driver file attributes",
+       {"SetFileAttributesA", ERROR_ACCESS_DENIED, "drivers\\Q40PUCOM.SYS"},
+       {caption_set_file_attributes},
+       {R, R, F, N},
+       0,
+       nullptr,
+       [] { EXPECT_TRUE(sim::file_exists(sys_file(0))); }},
+      {"driver file in use",
+       {"DeleteFileA", ERROR_SHARING_VIOLATION, "drivers\\Q40PUCOM.SYS"},
+       {caption_delete_file},
+       {R, R, F, N},
+       0,
+       nullptr,
+       [] { EXPECT_FALSE(sim::file_exists(inf_path("MDMKORT3.INF"))); }},
+      {"Windows directory for the named OEM INF",
+       {"GetWindowsDirectoryA", ERROR_ACCESS_DENIED, "", 2},
+       {caption_get_windows_directory},
+       {R, R, F, R},
+       0},
+      // The named pair: its failures are reported but only lower the count.
+      {"named OEM INF attributes",
+       {"SetFileAttributesA", ERROR_ACCESS_DENIED, "inf\\oem5.inf"},
+       {caption_set_file_attributes},
+       {R, R, P, N}, // and the content walk passes it by silently
+       0},
+      {"named OEM PNF in use",
+       {"DeleteFileA", ERROR_SHARING_VIOLATION, "inf\\oem5.pnf"},
+       {caption_delete_file},
+       {R, R, P, N},
+       0},
+      {"Windows directory for the Windows 98 probe",
+       {"GetWindowsDirectoryA", ERROR_ACCESS_DENIED, "", 3},
+       {caption_get_windows_directory},
+       {R, R, R, F}, // kept through the content walk
+       0},
+      {"Windows directory after a content match",
+       {"GetWindowsDirectoryA", ERROR_ACCESS_DENIED, "", 4},
+       {caption_get_windows_directory},
+       {R, R, F, N},
+       0,
+       extra_copy,
+       [&] { EXPECT_TRUE(sim::file_exists(oem12)); }},
+      {"OEM copy found by content in use",
+       {"DeleteFileA", ERROR_SHARING_VIOLATION, "inf\\OEM12.inf"},
+       {caption_delete_file},
+       {R, R, R, F},
+       0,
+       extra_copy,
+       [] { EXPECT_FALSE(sim::file_exists(inf_path("OEM12.pnf"))); }},
+  };
+  for (const fault_row &row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::machine_win2000();
+    reset_process_state();
+    install_model(0);
+    install_decoys();
+    if (row.setup)
+      row.setup();
+    sim::fail(row.fault);
+    sim::answers(std::vector<int>(row.captions.size() + 1, IDOK));
+    std::vector<expected_box> expected{consent_box};
+    for (const char *caption : row.captions)
+      expected.push_back(error_box(row.fault.error, caption));
+    if (row.questions) {
+      sim::answers({IDCANCEL, IDCANCEL});
+      expected.push_back(question_box(1));
+      expected.push_back(question_box(2));
+    }
+    sim::answer(IDCANCEL); // the restart prompt
+    expected.push_back(restart_box);
+    EXPECT_EQ(uninstaller_main("--complete"), 0);
+    expect_boxes(expected);
+    expect_flags(0, row.flags);
+    expect_decoys_intact();
+    if (row.check)
+      row.check();
+    EXPECT_EQ(sim::leaks().size(), static_cast<size_t>(row.open_keys));
+  }
+  sim::machine_win2000(); // the last row's machine is checked above
+}
+
+} // namespace
