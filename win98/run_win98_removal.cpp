@@ -1,9 +1,71 @@
-// The Windows 98 removal sequence.
+// The Windows 98 removal sequence: binds the registry and file functions, then for models 0, 1
+// and 2 decides whether the model is present and wanted, runs the registry step and the file
+// step, and tells the user when nothing of a processed model was found.
 #include "core/binding.h"
+#include "core/catalogue.h"
+#include "core/cp932.h"
+#include "core/error_report.h"
 #include "core/removal.h"
+#include "core/run_state.h"
+#include "core/texts.h"
+#include "win98/win98_steps.h"
+
+enum { NOTICE_SIZE = 100, QUESTION_SIZE = 256 };
+
+// Composes the model's display name followed directly by `suffix`; 0 when it would not fit
+// (then no box is shown rather than a cut text).
+static int model_message(char *text, size_t text_size, int model, const char *suffix) {
+  text[0] = 0;
+  return append_text(text, text_size, model_display_name(model)) &&
+         append_text(text, text_size, suffix);
+}
+
+// 1 when "Enum\<hardware id>" can be opened and closed again.
+static int enum_key_present(int model) {
+  char path[NAME_SIZE] = "Enum\\";
+  if (!append_text(path, sizeof path, model_hardware_id(model)))
+    return 0;
+  HKEY key = nullptr;
+  if (BOUND(win98_advapi32_table, RegOpenKeyExA)(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS,
+                                                 &key) != ERROR_SUCCESS)
+    return 0;
+  LONG error = BOUND(win98_advapi32_table, RegCloseKey)(key);
+  if (error != ERROR_SUCCESS) {
+    report_system_error(error, caption_reg_close_key);
+    return 0;
+  }
+  return 1;
+}
+
+int confirm_win98_model(int model) {
+  // Model 0 is the one the consent box named: it is removed without a question.
+  if (model == 0)
+    return 1;
+  int registry_found = enum_key_present(model);
+  // The file probe runs also when the key was found: it reports a folder that cannot be read.
+  int files_found = win98_files_present(model);
+  if (!registry_found && !files_found)
+    return 0;
+  char question[QUESTION_SIZE];
+  if (!model_message(question, sizeof question, model, text_installed_question_suffix))
+    return 0;
+  return MessageBoxA(nullptr, question, text_program_caption, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+}
 
 int run_win98_removal() {
   if (!bind_win98_functions())
     return 0;
+  for (int model = 0; model < MODEL_COUNT; ++model) {
+    if (!confirm_win98_model(model))
+      continue;
+    remove_win98_registry(model);
+    delete_win98_files(model);
+    if (get_win98_registry_status(model) != STATUS_NONE ||
+        get_win98_files_status(model) != STATUS_NONE)
+      continue;
+    char notice[NOTICE_SIZE];
+    if (model_message(notice, sizeof notice, model, text_not_installed_suffix))
+      MessageBoxA(nullptr, notice, text_program_caption, MB_ICONWARNING);
+  }
   return unbind_win98_functions();
 }
