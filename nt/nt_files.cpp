@@ -7,6 +7,7 @@
 #include "core/cp932.h"
 #include "core/error_report.h"
 #include "core/file_kind.h"
+#include "core/folders.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
@@ -20,17 +21,11 @@ struct folders {
 // The Windows and the system directory. On failure the report is shown, the failure mark is
 // written to the flag the caller names, and 0 returned.
 static int get_folders(folders *f, int model, void (*set_failure_flag)(int, int)) {
-  if (!BOUND(nt_kernel32_table, GetWindowsDirectoryA)(f->windows, NAME_SIZE)) {
-    report_system_error(GetLastError(), caption_get_windows_directory);
-    set_failure_flag(model, STATUS_FAILED);
-    return 0;
-  }
-  if (!BOUND(nt_kernel32_table, GetSystemDirectoryA)(f->system, NAME_SIZE)) {
-    report_system_error(GetLastError(), caption_get_system_directory);
-    set_failure_flag(model, STATUS_FAILED);
-    return 0;
-  }
-  return 1;
+  if (read_windows_directory(nt_kernel32_table, f->windows) &&
+      read_system_directory(nt_kernel32_table, f->system))
+    return 1;
+  set_failure_flag(model, STATUS_FAILED);
+  return 0;
 }
 
 // path = folder + separator + name, or 0 when it would not fit (a cut path names another
@@ -128,10 +123,8 @@ int delete_named_oem_inf(int model) {
   if (name[0] == 0 || !is_bare_file_name(name))
     return 0;
   char windows[NAME_SIZE];
-  if (!BOUND(nt_kernel32_table, GetWindowsDirectoryA)(windows, NAME_SIZE)) {
-    report_system_error(GetLastError(), caption_get_windows_directory);
+  if (!read_windows_directory(nt_kernel32_table, windows))
     return STATUS_FAILED;
-  }
   // Failures here are reported but leave the count as it is.
   int count = 0;
   char path[NAME_SIZE];

@@ -5,6 +5,7 @@
 #include "core/catalogue.h"
 #include "core/cp932.h"
 #include "core/error_report.h"
+#include "core/folders.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
@@ -88,8 +89,7 @@ void delete_matching_oem_infs(int model) {
     if (match != LINE_MATCHES)
       continue;
     char path[NAME_SIZE] = {};
-    if (!BOUND(nt_kernel32_table, GetWindowsDirectoryA)(path, NAME_SIZE)) {
-      report_system_error(GetLastError(), caption_get_windows_directory);
+    if (!read_windows_directory(nt_kernel32_table, path)) {
       set_nt_files_status(model, STATUS_FAILED);
       return;
     }

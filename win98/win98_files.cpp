@@ -4,6 +4,7 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/error_report.h"
+#include "core/folders.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "win98/win98_steps.h"
@@ -13,39 +14,14 @@ struct win98_folders {
   char system_directory[NAME_SIZE];
 };
 
-// 1 when a directory query filled the buffer. A result of 0 is a failure with the thread's last
-// error; a result of the buffer size or more is the size the folder would need, with the
-// buffer left unfilled, and is a failure too: a path built on it would name some other file.
-static int directory_read(UINT result, DWORD *error) {
-  if (result == 0) {
-    *error = GetLastError();
-    return 0;
-  }
-  if (result >= NAME_SIZE) {
-    *error = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  return 1;
-}
-
-// Reads both folders; on a failure reports it, writes the failure mark into the model's
-// win98_files_status and returns 0.
+// Reads both folders; on a failure (reported by the reader) writes the failure mark into the
+// model's win98_files_status and returns 0.
 static int read_win98_folders(int model, win98_folders *folders) {
-  DWORD error = 0;
-  UINT result =
-      BOUND(win98_kernel32_table, GetWindowsDirectoryA)(folders->windows_directory, NAME_SIZE);
-  if (!directory_read(result, &error)) {
-    report_system_error(error, caption_get_windows_directory);
-    set_win98_files_status(model, STATUS_FAILED);
-    return 0;
-  }
-  result = BOUND(win98_kernel32_table, GetSystemDirectoryA)(folders->system_directory, NAME_SIZE);
-  if (!directory_read(result, &error)) {
-    report_system_error(error, caption_get_system_directory);
-    set_win98_files_status(model, STATUS_FAILED);
-    return 0;
-  }
-  return 1;
+  if (read_windows_directory(win98_kernel32_table, folders->windows_directory) &&
+      read_system_directory(win98_kernel32_table, folders->system_directory))
+    return 1;
+  set_win98_files_status(model, STATUS_FAILED);
+  return 0;
 }
 
 // Outcome of making one listed file deletable: its attributes set to normal, which is also the

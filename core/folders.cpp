@@ -1,0 +1,29 @@
+#include "core/folders.h"
+
+#include "core/catalogue.h"
+#include "core/error_report.h"
+#include "core/texts.h"
+
+// A result of 0 is a failure with the thread's last error; a result of the buffer size or more
+// is the size the folder would need.
+static int folder_read(UINT result, const char *caption) {
+  if (result == 0) {
+    report_system_error(GetLastError(), caption);
+    return 0;
+  }
+  if (result >= NAME_SIZE) {
+    report_system_error(ERROR_INSUFFICIENT_BUFFER, caption);
+    return 0;
+  }
+  return 1;
+}
+
+int read_windows_directory(const library_table &kernel32, char *buffer) {
+  return folder_read(BOUND(kernel32, GetWindowsDirectoryA)(buffer, NAME_SIZE),
+                     caption_get_windows_directory);
+}
+
+int read_system_directory(const library_table &kernel32, char *buffer) {
+  return folder_read(BOUND(kernel32, GetSystemDirectoryA)(buffer, NAME_SIZE),
+                     caption_get_system_directory);
+}

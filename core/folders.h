@@ -1,0 +1,10 @@
+// The Windows directory and the system directory, read through a bound kernel32 table.
+#pragma once
+
+#include "core/binding.h"
+
+// Each reads its folder into a NAME_SIZE buffer. On failure it reports the call under the
+// folder's caption and returns 0. A folder that does not fit the buffer is a failure too: the
+// call then leaves the buffer unfilled, and a path built on it would name some other file.
+int read_windows_directory(const library_table &kernel32, char *buffer);
+int read_system_directory(const library_table &kernel32, char *buffer);
