@@ -1,77 +1,81 @@
-// uninstall-sim: runs the uninstaller against a simulated Windows 2000 machine with model 0
-// installed and shows the user's side of the run in the terminal.
-#include "core/entry.h"
-#include "core/hosted/reset.h"
-#include "sim/sim.h"
+// uninstall-sim: rehearses an uninstall on a simulated Windows machine in the terminal.
+// This file only connects the rehearsal to the real terminal: one key press at a time without
+// echo, and colour when standard output is a terminal that shows it.
+#include "tools/rehearsal.h"
 
-#include <iconv.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <string>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
-static std::string to_utf8(const std::string &cp932) {
-  iconv_t converter = iconv_open("UTF-8", "CP932");
-  std::string out(cp932.size() * 3 + 4, '\0');
-  char *in_ptr = const_cast<char *>(cp932.data());
-  size_t in_left = cp932.size();
-  char *out_ptr = &out[0];
-  size_t out_left = out.size();
-  iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(converter);
-  out.resize(out.size() - out_left);
-  return out;
+static struct termios saved_terminal;
+static bool terminal_changed = false;
+
+static void restore_terminal() {
+  if (terminal_changed)
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  terminal_changed = false;
 }
 
-static void default_machine() {
-  const std::string modem_class =
-      "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000";
-  sim::machine_win2000();
-  sim::reg_set_string(modem_class, "MatchingDeviceId", "usb\\vid_1e7a&pid_0080");
-  sim::reg_set_string(modem_class, "InfPath", "oem3.inf");
-  sim::reg_add_key("SYSTEM\\ControlSet001\\Services\\Q40PUCOM\\Enum");
-  sim::reg_add_key("SYSTEM\\ControlSet002\\Services\\Q40PUCOM");
-  sim::device_add("USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1",
-                  {"USB\\Vid_1E7A&Pid_0080&Rev_0100", "USB\\Vid_1E7A&Pid_0080"});
-  sim::file_add("C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS");
-  sim::file_add("C:\\WINDOWS\\inf\\MDMKORT3.INF");
-  sim::file_add("C:\\WINDOWS\\inf\\MDMKORT3.PNF");
-  sim::inf_add("oem3.inf", "[Version]\nSignature=\"$Windows NT$\"\n[USBTA]\n"
-                           "\"QUENDALQ40 PRO USBPort Adapter\"=USB_TA,USB\\Vid_1E7A&Pid_0080\n");
-  sim::file_add("C:\\WINDOWS\\inf\\oem3.PNF");
+static void on_signal(int signal_number) {
+  restore_terminal();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
 }
 
-static int answer_box(const sim::box &b) {
-  bool ok_cancel = (b.type & 0xF) == MB_OKCANCEL;
-  printf("\n+-- %s\n", to_utf8(b.caption).c_str());
-  std::string text = to_utf8(b.text);
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
-    printf("| %s\n", text.substr(start, end - start).c_str());
-    start = end + 1;
+// Whether another byte arrives at once, as the rest of an arrow key's escape sequence does.
+static bool more_input_waiting() {
+  struct pollfd p = {STDIN_FILENO, POLLIN, 0};
+  return poll(&p, 1, 30) > 0;
+}
+
+// One key press, without waiting for Enter and without echo. Escape sequences (arrow and
+// function keys) are read whole and ignored.
+static int read_key() {
+  struct termios raw = saved_terminal;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  terminal_changed = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  int key = EOF;
+  for (;;) {
+    unsigned char c = 0;
+    if (read(STDIN_FILENO, &c, 1) != 1)
+      break;
+    if (c == 0x04) // Ctrl-D: the input has ended
+      break;
+    if (c == 0x1b && more_input_waiting()) {
+      while (more_input_waiting() && read(STDIN_FILENO, &c, 1) == 1) {
+      }
+      continue;
+    }
+    key = c;
+    break;
   }
-  printf("+-- %s\n", ok_cancel ? "[Enter] OK   [c] Cancel" : "[Enter] OK");
-  if (!isatty(STDIN_FILENO)) {
-    printf("(answered OK: standard input is not a terminal)\n");
-    return IDOK;
-  }
-  int c = getchar();
-  while (c != '\n' && c != EOF && getchar() != '\n') {
-  }
-  return ok_cancel && (c == 'c' || c == 'C') ? IDCANCEL : IDOK;
+  restore_terminal();
+  return key;
+}
+
+static bool colour_terminal() {
+  const char *term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR") && term && std::strcmp(term, "dumb");
 }
 
 int main(int argc, char **argv) {
-  const char *word = argc > 1 ? argv[1] : "--complete";
-  default_machine();
-  reset_process_state();
-  sim::set_user(answer_box);
-  int exit_code = uninstaller_main(word);
-  printf("\nexit code %d\n", exit_code);
-  for (const sim::change &c : sim::changes())
-    printf("  %s\n", c.subject.c_str());
-  return 0;
+  rehearsal_io io;
+  io.out = stdout;
+  io.err = stderr;
+  io.terminal_input = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_terminal) == 0;
+  io.colour = colour_terminal();
+  io.read_key = read_key;
+  if (io.terminal_input) {
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+  }
+  int status = uninstall_sim_main(std::vector<std::string>(argv + 1, argv + argc), io);
+  restore_terminal();
+  return status;
 }

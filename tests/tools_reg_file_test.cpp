@@ -1,0 +1,290 @@
+// .reg files: both formats read into the same registry, exports read back unchanged, and
+// malformed files refused with their line.
+#include "tests/support.h"
+#include "tests/tools_support.h"
+#include "tools/reg_file.h"
+
+#include <iconv.h>
+
+namespace {
+
+// The text as a Unicode .reg file: UTF-16LE with a byte-order mark, CR LF line ends.
+std::string utf16_file(const std::string &utf8) {
+  std::string crlf;
+  for (char c : utf8)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  iconv_t converter = iconv_open("UTF-16LE", "UTF-8");
+  std::string out(crlf.size() * 4 + 4, '\0');
+  char *in_ptr = &crlf[0];
+  size_t in_left = crlf.size();
+  char *out_ptr = &out[0];
+  size_t out_left = out.size();
+  iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(converter);
+  out.resize(out.size() - out_left);
+  return "\xFF\xFE" + out;
+}
+
+// The same content in both formats. "値ソ" ends in 0x83 0x5C: its trail byte is a backslash
+// in code page 932, right before the closing quote.
+const char sample_body[] = R"(
+; comment lines are skipped
+[HKEY_LOCAL_MACHINE\SOFTWARE\Sample]
+@="default"
+"Plain"="text"
+"Escaped"="say \"hi\" in C:\\dir\\"
+"Empty"=""
+"Count"=dword:0000002a
+"Binary"=hex:00,01,fe,FF
+"NoBytes"=hex:
+"None"=hex(0):01,02
+"BigEndian"=hex(5):00,00,00,01
+"Qword"=hex(b):01,00,00,00,00,00,00,00
+"Long"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\
+  17,18,19,\
+  1a
+"名前"="値ソ"
+"Old"=-
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Sample\日本語キー]
+"x"=dword:1
+
+[-HKEY_LOCAL_MACHINE\SOFTWARE\Gone]
+)";
+
+const char regedit4_strings[] = R"(
+[HKEY_LOCAL_MACHINE\SOFTWARE\Sample]
+"Expand"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,00
+"Multi"=hex(7):61,00,83,5c,00,00
+)";
+
+const char regedit5_strings[] = R"(
+[HKEY_LOCAL_MACHINE\SOFTWARE\Sample]
+"Expand"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,\
+  25,00,00,00
+"Multi"=hex(7):61,00,00,00,bd,30,00,00,00,00
+)";
+
+// Content that the sample replaces or deletes.
+void existing_content() {
+  sim::reg_set_string("SOFTWARE\\Sample", "Old", "x");
+  sim::reg_add_key("SOFTWARE\\Gone\\Sub");
+}
+
+bool load(const std::string &bytes, reg_format &format, load_error &error) {
+  std::vector<reg_op> ops;
+  if (!read_reg_text(bytes, "sample.reg", format, ops, error))
+    return false;
+  apply_reg(ops);
+  return true;
+}
+
+std::string load_sample(const std::string &bytes, reg_format expected_format) {
+  sim::machine_win2000();
+  existing_content();
+  reg_format format = reg_format_regedit4;
+  load_error error;
+  EXPECT_TRUE(load(bytes, format, error)) << describe(error);
+  EXPECT_EQ(format, expected_format);
+  return registry_dump();
+}
+
+std::string regedit4_sample() {
+  return cp932(std::string("REGEDIT4\n") + sample_body + regedit4_strings);
+}
+
+std::string regedit5_sample() {
+  return utf16_file(std::string("Windows Registry Editor Version 5.00\n") + sample_body +
+                    regedit5_strings);
+}
+
+TEST(reg_file, both_formats_give_the_same_registry) {
+  std::string from4 = load_sample(regedit4_sample(), reg_format_regedit4);
+  std::string from5 = load_sample(regedit5_sample(), reg_format_regedit5);
+  EXPECT_EQ(from4, from5);
+}
+
+TEST(reg_file, every_value_form_is_read) {
+  load_sample(regedit5_sample(), reg_format_regedit5);
+  const std::string key = "SOFTWARE\\Sample";
+  struct row {
+    std::string name;
+    DWORD type;
+    std::string data;
+  } rows[] = {
+      {"", REG_SZ, std::string("default", 8)},
+      {"Plain", REG_SZ, std::string("text", 5)},
+      {"Escaped", REG_SZ, std::string("say \"hi\" in C:\\dir\\", 20)},
+      {"Empty", REG_SZ, std::string(1, '\0')},
+      {"Count", REG_DWORD, std::string("\x2a\0\0\0", 4)},
+      {"Binary", REG_BINARY, std::string("\x00\x01\xfe\xff", 4)},
+      {"NoBytes", REG_BINARY, ""},
+      {"None", 0, "\x01\x02"},
+      {"BigEndian", 5, std::string("\0\0\0\x01", 4)},
+      {"Qword", 11, std::string("\x01\0\0\0\0\0\0\0", 8)},
+      {"Expand", REG_EXPAND_SZ, std::string("%SystemRoot%", 13)},
+      {"Multi", REG_MULTI_SZ,
+       cp932("a") + std::string(1, '\0') + cp932("ソ") + std::string(2, '\0')},
+      {cp932("名前"), REG_SZ, cp932("値ソ") + std::string(1, '\0')},
+  };
+  std::vector<sim::reg_value_data> values = sim::reg_value_list(key);
+  for (const row &r : rows) {
+    bool found = false;
+    for (const sim::reg_value_data &v : values)
+      if (v.name == r.name) {
+        found = true;
+        EXPECT_EQ(v.type, r.type) << r.name;
+        EXPECT_EQ(v.data, r.data) << r.name;
+      }
+    EXPECT_TRUE(found) << r.name;
+  }
+  std::string long_data;
+  for (int i = 0; i <= 0x1a; ++i)
+    long_data += static_cast<char>(i);
+  EXPECT_EQ(sim::reg_value(key, "Long"), long_data);
+  EXPECT_FALSE(sim::reg_value_exists(key, "Old"));
+  EXPECT_FALSE(sim::reg_key_exists("SOFTWARE\\Gone"));
+  EXPECT_EQ(sim::reg_value(key + "\\" + cp932("日本語キー"), "x"), std::string("\1\0\0\0", 4));
+}
+
+TEST(reg_file, operations_keep_their_lines) {
+  reg_format format;
+  std::vector<reg_op> ops;
+  load_error error;
+  ASSERT_TRUE(
+      read_reg_text(cp932(std::string("REGEDIT4\n") + sample_body), "s.reg", format, ops, error));
+  ASSERT_GE(ops.size(), 3u);
+  EXPECT_EQ(ops[0].kind, reg_op::add_key);
+  EXPECT_EQ(ops[0].line, 4);
+  EXPECT_EQ(ops[1].line, 5);
+  EXPECT_EQ(ops.back().kind, reg_op::delete_key);
+  EXPECT_EQ(ops.back().key, "SOFTWARE\\Gone");
+  EXPECT_EQ(ops.back().line, 24);
+}
+
+// Exporting and loading the export again gives the same registry, and the same file.
+TEST(reg_file, round_trip_in_both_formats) {
+  for (reg_format format : {reg_format_regedit4, reg_format_regedit5}) {
+    load_sample(regedit4_sample(), reg_format_regedit4);
+    // Data that a "text" value cannot carry, and names that need escapes.
+    sim::reg_set_value("SOFTWARE\\Odd", "line break", REG_SZ, std::string("a\r\nb", 5));
+    sim::reg_set_value("SOFTWARE\\Odd", "no terminator", REG_SZ, "abc");
+    sim::reg_set_value("SOFTWARE\\Odd", "short dword", REG_DWORD, "\x01\x02");
+    sim::reg_set_value("SOFTWARE\\Odd", "q\"uo\\te", REG_EXPAND_SZ, std::string("x\0", 2));
+    sim::reg_add_key("SOFTWARE\\Odd\\Empty");
+    std::string before = registry_dump();
+    std::string exported, problem;
+    ASSERT_TRUE(write_reg(format, exported, problem)) << problem;
+    EXPECT_EQ(exported.find("CurrentControlSet"), std::string::npos) << "aliases are left out";
+
+    sim::machine_win2000();
+    reg_format read_format;
+    load_error error;
+    ASSERT_TRUE(load(exported, read_format, error)) << describe(error);
+    EXPECT_EQ(read_format, format);
+    EXPECT_EQ(registry_dump(), before) << "format " << format;
+    std::string again;
+    ASSERT_TRUE(write_reg(format, again, problem));
+    EXPECT_EQ(again, exported);
+  }
+}
+
+TEST(reg_file, export_is_written_as_the_tools_write_it) {
+  sim::machine_win98();
+  sim::reg_set_string("Enum\\Root\\Ports\\0000", "DeviceDesc", "COM \"1\"");
+  sim::reg_set_dword("Enum\\Root\\Ports\\0000", "Flags", 0x1234);
+  std::string long_data(30, '\x41');
+  sim::reg_set_value("Enum\\Root\\Ports\\0000", "Long", REG_BINARY, long_data);
+  std::string text, problem;
+  ASSERT_TRUE(write_reg(reg_format_regedit4, text, problem));
+  EXPECT_EQ(text.compare(0, 12, "REGEDIT4\r\n\r\n"), 0);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Enum\\Root\\Ports\\0000]\r\n"
+                      "\"DeviceDesc\"=\"COM \\\"1\\\"\"\r\n"
+                      "\"Flags\"=dword:00001234\r\n"
+                      "\"Long\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,"
+                      "41,41,\\\r\n  41,41,41,41,41,41,41,41\r\n\r\n"),
+            std::string::npos)
+      << text;
+  std::string unicode;
+  ASSERT_TRUE(write_reg(reg_format_regedit5, unicode, problem));
+  EXPECT_EQ(unicode.compare(0, 4, std::string("\xFF\xFEW\0", 4)), 0);
+}
+
+TEST(reg_file, names_with_line_breaks_are_not_exported) {
+  sim::machine_win2000();
+  sim::reg_set_string("SOFTWARE\\X", "two\nlines", "x");
+  std::string text, problem;
+  EXPECT_FALSE(write_reg(reg_format_regedit5, text, problem));
+  EXPECT_NE(problem.find("line break"), std::string::npos);
+}
+
+TEST(reg_file, malformed_input_is_refused_with_its_line) {
+  struct row {
+    std::string text; // REGEDIT4 text after the header line
+    int line;
+    const char *what;
+  } rows[] = {
+      {"\"a\"=\"b\"\n", 2, "before the first [key]"},
+      {"[HKEY_LOCAL_MACHINE\\X\n", 2, "must end with ']'"},
+      {"\n[HKEY_CURRENT_USER\\X]\n", 3, "not simulated"},
+      {"[HKEY_NOWHERE\\X]\n", 2, "unknown root key"},
+      {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"open\n", 3, "not closed"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"tab\\there\"\n", 3, "unknown escape"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\" \"b\"\n", 3, "expected '='"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:123456789\n", 3, "dword:"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:\n", 3, "dword:"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:12 34\n", 3, "after the dword"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:0g\n", 3, "bad hex byte"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,,01\n", 3, "bad hex byte"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,01,\n", 3, "missing after the last ','"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00 01\n", 3, "expected ','"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex(zz):00\n", 3, "bad value type"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,\\\n  01,\\\n  zz\n", 5, "bad hex byte"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,\\\n", 3, "ends after a continuation"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=text\n", 3, "unknown value data"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"x\" y\n", 3, "after the string"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=-x\n", 3, "after '=-'"},
+      {"[-HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\"\n", 3, "under a [-key]"},
+      {"[HKEY_LOCAL_MACHINE\\X]\nname=1\n", 3, "expected a [key] line"},
+  };
+  for (const row &r : rows) {
+    reg_format format;
+    std::vector<reg_op> ops;
+    load_error error;
+    EXPECT_FALSE(read_reg_text("REGEDIT4\r\n" + r.text, "bad.reg", format, ops, error)) << r.text;
+    EXPECT_EQ(error.file, "bad.reg");
+    EXPECT_EQ(error.line, r.line) << r.text;
+    EXPECT_NE(error.what.find(r.what), std::string::npos) << r.text << " -> " << error.what;
+  }
+}
+
+TEST(reg_file, malformed_files_as_a_whole) {
+  struct row {
+    std::string bytes;
+    int line;
+    const char *what;
+  } rows[] = {
+      {"REGEDIT5\r\n", 1, "the first line must be"},
+      {"", 1, "the first line must be"},
+      {"\xEF\xBB\xBFREGEDIT4\r\n", 1, "not an encoding"},
+      {utf16_file("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n") + "A", 3,
+       "middle of a UTF-16 character"},
+      {utf16_file("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n"
+                  "\"a\"=hex(2):41,00,42\n"),
+       4, "odd number of bytes"},
+      {utf16_file("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xF0\x9F\x98\x80]\n"),
+       2, "outside code page 932"},
+  };
+  for (const row &r : rows) {
+    reg_format format;
+    std::vector<reg_op> ops;
+    load_error error;
+    EXPECT_FALSE(read_reg_text(r.bytes, "bad.reg", format, ops, error));
+    EXPECT_EQ(error.line, r.line) << r.what;
+    EXPECT_NE(error.what.find(r.what), std::string::npos) << r.what << " -> " << error.what;
+    EXPECT_EQ(describe(error), "bad.reg:" + std::to_string(r.line) + ": " + error.what);
+  }
+}
+
+} // namespace

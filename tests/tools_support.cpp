@@ -1,0 +1,71 @@
+#include "tests/tools_support.h"
+
+#include "sim/sim.h"
+#include "tools/rehearsal.h"
+
+#include <cstdio>
+
+static std::string printable(const std::string &bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
+    out += hex;
+  }
+  return out;
+}
+
+static void dump_key(const std::string &path, std::string &out) {
+  out += "[" + printable(path) + "]\n";
+  for (const sim::reg_value_data &v : sim::reg_value_list(path))
+    out += "[" + printable(path) + "] " + printable(v.name) + " = " + std::to_string(v.type) + ":" +
+           printable(v.data) + "\n";
+  for (const std::string &name : sim::reg_subkeys(path)) {
+    std::string child = path.empty() ? name : path + "\\" + name;
+    if (sim::reg_link(child).empty())
+      dump_key(child, out);
+  }
+}
+
+std::string registry_dump() {
+  std::string out;
+  dump_key("", out);
+  return out;
+}
+
+std::string files_and_devices_dump() {
+  std::string out;
+  for (const std::string &f : sim::file_list())
+    out += "file " + printable(f) + "\n";
+  for (const std::string &d : sim::device_list())
+    out += "device " + printable(d) + "\n";
+  return out;
+}
+
+static std::string read_all(std::FILE *f) {
+  std::string text;
+  std::rewind(f);
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+    text.append(buffer, n);
+  std::fclose(f);
+  return text;
+}
+
+sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::string *keys,
+                          bool colour) {
+  rehearsal_io io;
+  io.out = std::tmpfile();
+  io.err = std::tmpfile();
+  io.terminal_input = keys != nullptr;
+  io.colour = colour;
+  size_t next = 0;
+  io.read_key = [&]() {
+    return keys && next < keys->size() ? static_cast<unsigned char>((*keys)[next++]) : EOF;
+  };
+  sim_run run;
+  run.status = uninstall_sim_main(args, io);
+  run.out = read_all(io.out);
+  run.err = read_all(io.err);
+  return run;
+}

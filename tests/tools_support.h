@@ -1,0 +1,22 @@
+// Support for the tests of tools/: the simulated machine's state as comparable text, and
+// uninstall-sim run in-process with its output captured.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Every key (aliases left out) and value of the registry, one line each ("[key]" and
+// "[key] name = type:data"), in enumeration order; bytes outside printable ASCII as \xNN.
+std::string registry_dump();
+// Files and device instances, one line each.
+std::string files_and_devices_dump();
+
+struct sim_run {
+  int status;
+  std::string out;
+  std::string err;
+};
+// Runs uninstall-sim with these arguments; `keys` are the key presses of a terminal user
+// (none: standard input is not a terminal).
+sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::string *keys = nullptr,
+                          bool colour = false);

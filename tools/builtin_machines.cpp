@@ -1,0 +1,232 @@
+// The built-in machines. Each installed machine is the clean machine of its platform (which
+// holds other hardware's drivers, all of which must survive a run) plus what a driver
+// installation of our adapters leaves behind.
+#include "tools/builtin_machines.h"
+
+// ---- Windows 2000 -----------------------------------------------------------------------
+
+static const char win2000_platform[] = R"(platform nt 5.0 2195
+)";
+
+// A standard modem, a USB mouse and a serial driver, with their class keys, services, INF
+// copies and files; the modem's description is Japanese, as on a Japanese Windows.
+static const char win2000_other_hardware[] = R"(
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\Select]
+  "Current"=dword:00000001
+  "Default"=dword:00000001
+  "LastKnownGood"=dword:00000002
+
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0000]
+  "DriverDesc"="標準 56000 bps モデム"
+  "MatchingDeviceId"="mdmgen56"
+  "InfPath"="mdmgen.inf"
+  "InfSection"="Gen56"
+
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Serial]
+  "Type"=dword:00000001
+  "Start"=dword:00000001
+  "ImagePath"=hex(2):53,79,73,74,65,6d,33,32,5c,44,52,49,56,45,52,53,5c,73,65,72,69,61,6c,2e,\
+    73,79,73,00
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Serial\Enum]
+  "Count"=dword:00000001
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Modem]
+  "DependOnService"=hex(7):75,73,62,73,65,72,00,6d,6f,64,65,6d,00,00
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Serial]
+  "Type"=dword:00000001
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\usbser]
+  "Type"=dword:00000001
+  "DisplayName"="USB Modem Driver"
+
+device USB\VID_046D&PID_C00E\6&2A0F3C51&0&2 USB\Vid_046d&Pid_c00e&Rev_1110 USB\Vid_046d&Pid_c00e
+file C:\WINDOWS\system32\drivers\serial.sys
+file C:\WINDOWS\system32\drivers\modem.sys
+file C:\WINDOWS\inf\mdmgen.inf
+file C:\WINDOWS\inf\mdmgen.PNF
+inf oem1.inf
+  [Version]
+  Signature="$Windows NT$"
+  Class=Modem
+  [USBTA]
+  "Other Vendor USB Modem" = USB_TA,USB\Vid_0ABC&Pid_0001
+file C:\WINDOWS\inf\oem1.PNF
+)";
+
+// Model 0 as its installation leaves it: the device instance, the modem class driver key
+// naming the OEM INF copy, the service in both control sets, the driver and INF files.
+static std::string win2000_model0(const std::string &sys_options, const std::string &inf_options) {
+  return R"(
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0001]
+  "DriverDesc"="QUENDALQ40 PRO USBPort Adapter"
+  "MatchingDeviceId"="usb\\vid_1e7a&pid_0080"
+  "InfPath"="oem3.inf"
+  "InfSection"="USB_TA"
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Q40PUCOM]
+  "Type"=dword:00000001
+  "Start"=dword:00000003
+  "ErrorControl"=dword:00000001
+  "ImagePath"=hex(2):53,79,73,74,65,6d,33,32,5c,44,52,49,56,45,52,53,5c,51,34,30,50,55,43,4f,\
+    4d,2e,53,59,53,00
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Q40PUCOM\Enum]
+  "0"="USB\\Vid_1E7A&Pid_0080\\5&1a2b3c4d&0&1"
+  "Count"=dword:00000001
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM]
+  "Type"=dword:00000001
+  "Start"=dword:00000003
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM\Enum]
+  "Count"=dword:00000000
+
+device USB\VID_1E7A&PID_0080\5&1A2B3C4D&0&1 USB\Vid_1E7A&Pid_0080&Rev_0100 USB\Vid_1E7A&Pid_0080
+file C:\WINDOWS\inf\MDMKORT3.INF
+file C:\WINDOWS\inf\MDMKORT3.PNF
+file C:\WINDOWS\system32\drivers\Q40PUCOM.SYS )" +
+         sys_options + R"(
+inf oem3.inf )" +
+         inf_options + R"(
+  [Version]
+  Signature="$Windows NT$"
+  Class=Modem
+  ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}
+  [USBTA]
+  "QUENDALQ40 PRO USBPort Adapter" = USB_TA,USB\Vid_1E7A&Pid_0080
+file C:\WINDOWS\inf\oem3.PNF
+)";
+}
+
+// The failing machine: no write access to the modem class key, the driver file in use
+// (deleting it fails with a sharing violation); the OEM INF copy is read-only, which the
+// uninstaller handles.
+static const char win2000_failures[] = R"(
+deny-key SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318} write
+)";
+
+// ---- Windows 98 -------------------------------------------------------------------------
+
+static const char win98_platform[] = R"(platform win98 4.10 0x040A08AE
+)";
+
+static const char win98_other_hardware[] = R"(
+registry
+  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_046D&Pid_C00E\6&10E2A3&0&1]
+  "Class"="HID"
+  "Driver"="HID\\0000"
+  [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0000]
+  "DeviceDesc"="Communications Port"
+  "PortName"="COM1"
+  "Driver"="Ports\\0000"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\HID\0000]
+  "DriverDesc"="USB Human Interface Device"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Ports\0000]
+  "DriverDesc"="Communications Port"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0000]
+  "DriverDesc"="標準モデム"
+  "InfPath"="MDMGEN.INF"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\VCOMM]
+  "StaticVxD"="*vcomm"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\SERIAL]
+  "StaticVxD"="serial.vxd"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\VMM32Files]
+  "serial.vxd"=hex:
+
+file C:\WINDOWS\SYSTEM\SERIAL.VXD
+file C:\WINDOWS\INF\MDMGEN.INF
+file C:\WINDOWS\INF\MDMGEN.PNF
+file C:\WINDOWS\INF\OTHER\OtherVendorUSB.INF
+)";
+
+static const char win98_model0[] = R"(
+registry
+  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_1E7A&Pid_0080\7&2B3C1A&0&1]
+  "Class"="Modem"
+  "DeviceDesc"="QuendalQ40 PRO For USB"
+  "HardwareID"="USB\\Vid_1E7A&Pid_0080&Rev_0100,USB\\Vid_1E7A&Pid_0080"
+  "Driver"="Modem\\0001"
+  [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0001]
+  "DeviceDesc"="QUENDALQ40 PRO USBPort Adapter"
+  "PortName"="COM3"
+  "Driver"="Ports\\0001"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0001]
+  "DriverDesc"="QuendalQ40 PRO For USB"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Ports\0001]
+  "DriverDesc"="QUENDALQ40 PRO USBPort Adapter"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\Q40PPORT]
+  "StaticVxD"="Q40PPORT.VxD"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\Q40PSV1]
+  "StaticVxD"="Q40PSV1.VxD"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\VMM32Files]
+  "Q40PPORT.VxD"=hex:
+  "Q40PSV1.VxD"=hex:
+
+file C:\WINDOWS\SYSTEM\Q40PPORT.VxD
+file C:\WINDOWS\SYSTEM\Q40PSV1.VxD
+file C:\WINDOWS\SYSTEM\Q40PUSB.SYS
+file C:\WINDOWS\INF\Q40PUSB.INF
+file C:\WINDOWS\INF\Q40PCOM.INF
+file C:\WINDOWS\INF\OTHER\DORVEXA-DORVEXBQ40PUSB.INF
+file C:\WINDOWS\INF\OTHER\DORVEXA-DORVEXBQ40PCOM.INF
+file C:\WINDOWS\INF\Q40PUSB.PNF
+file C:\WINDOWS\INF\Q40PCOM.PNF
+)";
+
+static const char win98_model1[] = R"(
+registry
+  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_1E7A&Pid_0030\7&1F00A2&0&2]
+  "Class"="Modem"
+  "DeviceDesc"="QuendalQ-40 For USB"
+  "Driver"="Modem\\0002"
+  [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0002]
+  "DeviceDesc"="QUENDALQ-40 USBPort Adapter"
+  "PortName"="COM4"
+  "Driver"="Ports\\0002"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0002]
+  "DriverDesc"="QuendalQ-40 For USB"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Ports\0002]
+  "DriverDesc"="QUENDALQ-40 USBPort Adapter"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\Q40PORT]
+  "StaticVxD"="Q40PORT.VxD"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\VxD\Q40SV1]
+  "StaticVxD"="Q40SV1.VxD"
+  [HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\VMM32Files]
+  "Q40PORT.VxD"=hex:
+  "Q40SV1.VxD"=hex:
+
+file C:\WINDOWS\SYSTEM\Q40PORT.VxD
+file C:\WINDOWS\SYSTEM\Q40SV1.VxD
+file C:\WINDOWS\SYSTEM\Q40USB.SYS
+file C:\WINDOWS\INF\Q40USB.INF
+file C:\WINDOWS\INF\Q40COM.INF
+file C:\WINDOWS\INF\Q40USBLY.INF
+file C:\WINDOWS\INF\OTHER\DVXQ40USB.INF
+file C:\WINDOWS\INF\OTHER\DORVEXA-DORVEXBQ40USB.INF
+file C:\WINDOWS\INF\OTHER\DVXQ40COM.INF
+file C:\WINDOWS\INF\OTHER\DORVEXA-DORVEXBQ40COM.INF
+file C:\WINDOWS\INF\Q40USBLY.PNF
+file C:\WINDOWS\INF\Q40USB.PNF
+file C:\WINDOWS\INF\Q40COM.PNF
+)";
+
+const std::vector<builtin_machine> &builtin_machines() {
+  static const std::vector<builtin_machine> machines = {
+      {"win2000", "Windows 2000 with QuendalQ40 PRO For USB installed (the default)",
+       std::string(win2000_platform) + win2000_other_hardware + win2000_model0("", "")},
+      {"win98", "Windows 98 SE with QuendalQ40 PRO and QuendalQ-40 For USB installed",
+       std::string(win98_platform) + win98_other_hardware + win98_model0 + win98_model1},
+      {"clean-win2000", "Windows 2000 with other hardware only",
+       std::string(win2000_platform) + win2000_other_hardware},
+      {"clean-win98", "Windows 98 SE with other hardware only",
+       std::string(win98_platform) + win98_other_hardware},
+      {"win2000-failing",
+       "the win2000 machine with the modem class key not writable and the driver file in use",
+       std::string(win2000_platform) + win2000_other_hardware +
+           win2000_model0("delete-error=32", "read-only") + win2000_failures},
+  };
+  return machines;
+}
+
+const builtin_machine *find_builtin_machine(const std::string &name) {
+  for (const builtin_machine &m : builtin_machines())
+    if (name == m.name)
+      return &m;
+  return nullptr;
+}

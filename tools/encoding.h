@@ -1,0 +1,19 @@
+// Conversions between the encodings the rehearsal tool meets: code page 932 (what the
+// simulated machine and the uninstaller hold), UTF-8 (the terminal and our machine files)
+// and UTF-16LE (the Unicode .reg format).
+#pragma once
+
+#include <string>
+
+// Each returns false, leaving `out` unspecified, when the input is not valid in its encoding
+// or a character has no counterpart in the target.
+bool cp932_to_utf8(const std::string &cp932, std::string &out);
+bool utf8_to_cp932(const std::string &utf8, std::string &out);
+bool utf16le_to_cp932(const std::string &utf16, std::string &out);
+bool cp932_to_utf16le(const std::string &cp932, std::string &out);
+
+// For display: converts what it can; a byte that is not valid code page 932 shows as "\xNN".
+std::string display_utf8(const std::string &cp932);
+
+// True for a lead byte of a double-byte character of code page 932.
+bool cp932_lead_byte(unsigned char c);

@@ -1,0 +1,71 @@
+// Machine files: a short text format of our own that describes one simulated Windows machine
+// for a rehearsal. One directive a line, '#' starts a comment line, arguments are separated
+// by blanks and may be put in double quotes (a backslash is an ordinary character):
+//
+//   platform nt 5.0 2195            first directive: "nt" (Windows 2000 family) or "win98",
+//                                   version major.minor and build (decimal or 0x hex)
+//   windows-directory C:\WINNT      where the platform's defaults do not fit (before any inf)
+//   system-directory C:\WINNT\system32
+//   folder C:\WINDOWS\inf\OTHER
+//   file PATH [read-only] [hidden] [system] [archive] [normal]
+//             [delete-error=N] [attributes-error=N]
+//                                   N: the error DeleteFileA / SetFileAttributesA fail with
+//   device INSTANCE-ID [HARDWARE-ID ...] [absent] [remove-error=N]
+//                                   no hardware id: the instance has no such property
+//   inf NAME [FILE] [file options]  an INF file in the Windows INF folder; its text is FILE or
+//                                   the indented lines that follow
+//   registry FILE                   a .reg file (either format), relative to the machine file
+//   registry                        the indented lines that follow: a .reg body without header
+//   link ALIAS TARGET               ALIAS is another name of TARGET, as CurrentControlSet is
+//   deny-key PATH write|all         opening the key for writing (or at all) is refused
+//   fail FUNCTION ERROR [SUBJECT] [nth=N] [times=N]
+//                                   calls of FUNCTION fail with ERROR
+//
+// The file is UTF-8; names are stored on the machine in code page 932, as the uninstaller's
+// ANSI calls see them. The description can also be read by other programs (the end-to-end
+// tests seed a real Windows registry and file system from it).
+#pragma once
+
+#include "sim/sim.h"
+#include "tools/reg_file.h"
+
+#include <string>
+#include <vector>
+
+struct machine_file_entry {
+  std::string path;
+  bool folder = false;
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+  std::string contents;
+  DWORD delete_error = 0;
+  DWORD attributes_error = 0;
+};
+
+struct machine_description {
+  std::string source; // the file name, or the built-in machine's name
+  bool win98 = false;
+  DWORD major = 5, minor = 0, build = 2195;
+  std::string windows_directory; // "" keeps the platform's
+  std::string system_directory;
+  std::vector<std::pair<std::string, std::string>> links; // alias, target
+  std::vector<reg_op> registry;                           // in file order
+  bool has_reg_format = false; // the format of the first .reg file included
+  reg_format registry_format = reg_format_regedit5;
+  std::vector<machine_file_entry> files; // folders and files, INF files included
+  std::vector<sim::device> devices;
+  std::vector<std::pair<std::string, REGSAM>> denied_keys;
+  std::vector<sim::fault> faults;
+};
+
+// `base_directory` is where FILE arguments are looked for ("" for the current directory).
+bool read_machine_text(const std::string &text, const std::string &file_name,
+                       const std::string &base_directory, machine_description &machine,
+                       load_error &error);
+bool read_machine_file(const std::string &path, machine_description &machine, load_error &error);
+
+// Sets the simulated machine up as described (a fresh machine of the platform first).
+void apply_machine(const machine_description &machine);
+
+// The format an export of this machine is written in: that of its first .reg file, else
+// the one its platform's tools write.
+reg_format export_format(const machine_description &machine);
