@@ -4,8 +4,9 @@
 #pragma once
 
 #ifdef _WIN32
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h relies on the types of windows.h, so it comes second.
+#include <setupapi.h>
 #else
 #include "platform/host_windows.h"
 #endif

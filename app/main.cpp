@@ -1,0 +1,11 @@
+// The program's entry point. There is no C or C++ runtime: the loader jumps straight here,
+// so nothing is initialised behind our back and every global must be constant-initialised.
+#include "core/entry.h"
+#include "platform/windows_api.h"
+
+// Named as the image's entry point at link time. It never returns: ExitProcess ends the
+// process with the uninstaller's result (-1 shows up as exit code 0xFFFFFFFF).
+extern "C" void uninstaller_entry() {
+  const char *command_tail = cut_command_tail(GetCommandLineA());
+  ExitProcess(static_cast<UINT>(uninstaller_main(command_tail)));
+}

@@ -1,0 +1,211 @@
+// The end-to-end harness: runs the uninstaller, plays the user, and reports what it saw.
+//
+//   harness.exe ANSWERS PROGRAM [WORD]
+//
+// Starts PROGRAM with the command line `"PROGRAM" WORD` (or just `"PROGRAM"`), then watches
+// for the message boxes of that process (top-level windows of class "#32770"). Each box is
+// read (caption, text, buttons) and answered with the next entry of ANSWERS, a comma-separated
+// list of OK and CANCEL ("-" for none; a last entry ending in '*', such as "OK*", answers
+// every further box; DECLINE answers Cancel where the box has it, else OK), by posting
+// WM_COMMAND with IDOK or IDCANCEL. Output,
+// one line per box and one for the end:
+//
+//   box caption=<hex> text=<hex> buttons=<OK|OK+CANCEL|...> answer=<OK|CANCEL|none>
+//   exit <exit code as a signed number>
+//
+// Texts are the ANSI bytes as the box shows them, so run it with code page 932 in effect.
+// A box without a scripted answer, an answer naming a button the box lacks, answers left
+// over at the end, or a run longer than the time limit end the harness with status 2 after
+// an "error ..." line; the program under test is then terminated.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD time_limit_ms = 20000;
+const DWORD poll_interval_ms = 10;
+const int text_control_id = 0xFFFF; // the static control that holds a message box's text
+
+struct Button {
+  int id;
+  const char *name;
+};
+
+// The buttons a message box can have, in the order they are reported.
+const Button buttons[] = {
+    {IDOK, "OK"},       {IDCANCEL, "CANCEL"},     {IDABORT, "ABORT"},
+    {IDRETRY, "RETRY"}, {IDIGNORE, "IGNORE"},     {IDYES, "YES"},
+    {IDNO, "NO"},       {IDTRYAGAIN, "TRYAGAIN"}, {IDCONTINUE, "CONTINUE"},
+    {IDHELP, "HELP"},
+};
+
+struct BoxSearch {
+  DWORD process_id;
+  HWND found;
+};
+
+std::string hex_bytes(const char *text) {
+  std::string out;
+  char pair[3];
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+    snprintf(pair, sizeof pair, "%02x", *p);
+    out += pair;
+  }
+  return out;
+}
+
+std::vector<std::string> split_answers(const char *list) {
+  std::vector<std::string> answers;
+  if (strcmp(list, "-") == 0)
+    return answers;
+  std::string current;
+  for (const char *p = list;; ++p) {
+    if (*p == ',' || *p == '\0') {
+      answers.push_back(current);
+      current.clear();
+      if (*p == '\0')
+        break;
+    } else {
+      current += *p;
+    }
+  }
+  return answers;
+}
+
+int button_id(const std::string &name) {
+  for (const Button &button : buttons) {
+    if (name == button.name)
+      return button.id;
+  }
+  return 0;
+}
+
+BOOL CALLBACK match_box(HWND window, LPARAM context) {
+  BoxSearch *search = reinterpret_cast<BoxSearch *>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char class_name[16];
+  if (owner != search->process_id || !IsWindowVisible(window) ||
+      !GetClassNameA(window, class_name, sizeof class_name) || strcmp(class_name, "#32770") != 0)
+    return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The visible message box of the process, or null. A box turns visible only after its
+// dialog procedure has filled in the texts and removed the buttons it does not use.
+HWND find_box(DWORD process_id) {
+  BoxSearch search = {process_id, nullptr};
+  EnumWindows(match_box, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string box_buttons(HWND box) {
+  std::string names;
+  for (const Button &button : buttons) {
+    HWND control = GetDlgItem(box, button.id);
+    if (control && IsWindowVisible(control)) {
+      if (!names.empty())
+        names += '+';
+      names += button.name;
+    }
+  }
+  return names.empty() ? "none" : names;
+}
+
+bool has_button(HWND box, int id) {
+  HWND control = GetDlgItem(box, id);
+  return control && IsWindowVisible(control);
+}
+
+void print_box(HWND box, const char *answer) {
+  static char caption[4096];
+  static char text[4096];
+  caption[0] = text[0] = '\0';
+  GetWindowTextA(box, caption, sizeof caption);
+  GetDlgItemTextA(box, text_control_id, text, sizeof text);
+  printf("box caption=%s text=%s buttons=%s answer=%s\n", hex_bytes(caption).c_str(),
+         hex_bytes(text).c_str(), box_buttons(box).c_str(), answer);
+  fflush(stdout);
+}
+
+int fail(HANDLE process, const char *message) {
+  printf("error %s\n", message);
+  fflush(stdout);
+  TerminateProcess(process, 0xDEAD);
+  return 2;
+}
+
+bool start_program(const char *program, const char *word, PROCESS_INFORMATION *info) {
+  std::string command_line = std::string("\"") + program + "\"";
+  if (word)
+    command_line += std::string(" ") + word;
+  std::vector<char> writable(command_line.begin(), command_line.end());
+  writable.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  return CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, info) != 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 3 || argc > 4) {
+    fprintf(stderr, "usage: harness.exe ANSWERS PROGRAM [WORD]\n");
+    return 2;
+  }
+  std::vector<std::string> answers = split_answers(argv[1]);
+  PROCESS_INFORMATION info = {};
+  if (!start_program(argv[2], argc == 4 ? argv[3] : nullptr, &info)) {
+    printf("error cannot start %s: error %lu\n", argv[2], GetLastError());
+    return 2;
+  }
+
+  size_t next_answer = 0;
+  DWORD started = GetTickCount();
+  while (WaitForSingleObject(info.hProcess, poll_interval_ms) == WAIT_TIMEOUT) {
+    if (GetTickCount() - started > time_limit_ms)
+      return fail(info.hProcess, "time limit exceeded");
+    HWND box = find_box(info.dwProcessId);
+    if (!box)
+      continue;
+    if (next_answer == answers.size()) {
+      print_box(box, "none");
+      return fail(info.hProcess, "box without a scripted answer");
+    }
+    std::string answer = answers[next_answer];
+    if (!answer.empty() && answer.back() == '*')
+      answer.pop_back(); // answers every further box
+    else
+      ++next_answer;
+    if (answer == "DECLINE")
+      answer = has_button(box, IDCANCEL) ? "CANCEL" : "OK";
+    int id = button_id(answer);
+    if (!id || !has_button(box, id)) {
+      print_box(box, answer.c_str());
+      return fail(info.hProcess, "the answer names no button of this box");
+    }
+    print_box(box, answer.c_str());
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    while (IsWindow(box) && WaitForSingleObject(info.hProcess, poll_interval_ms) == WAIT_TIMEOUT) {
+      if (GetTickCount() - started > time_limit_ms)
+        return fail(info.hProcess, "time limit exceeded");
+    }
+  }
+
+  DWORD exit_code = 0;
+  GetExitCodeProcess(info.hProcess, &exit_code);
+  printf("exit %ld\n", static_cast<long>(static_cast<LONG>(exit_code)));
+  if (next_answer < answers.size() &&
+      (answers[next_answer].empty() || answers[next_answer].back() != '*')) {
+    printf("error %zu scripted answers left over\n", answers.size() - next_answer);
+    return 2;
+  }
+  return 0;
+}

@@ -1,0 +1,189 @@
+r"""Reads scenario files: what the machine holds before a run, what the user answers, which
+boxes must appear and what must be gone afterwards.
+
+A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
+
+    mode nt | win98            the Windows family Wine plays (win98: the AppDefaults version)
+    word --complete            the command-line word; none when the line is absent
+    registry                   REGEDIT4 lines up to 'end', loaded before the run
+    ...
+    end
+    folder %WINDIR%\inf\OTHER  an empty folder
+    file %SYSTEM%\x.sys        a file with a few bytes of content
+    file %WINDIR%\inf\x.inf <<  ... or with the lines up to 'end' as its content (CR LF)
+    ...
+    end
+    box OK|CANCEL TYPE         a box, answered OK or Cancel; TYPE is the MessageBoxA type,
+                               a number or names joined by '|' (MB_OKCANCEL|MB_ICONWARNING)
+    caption TEXT               its caption (default: the program caption)
+    text TEXT                  its text; \n is a line feed, \\ a backslash
+    exit -1                    the exit code
+    gone key HKLM\...          this key and everything below it is deleted by the run
+    gone value HKLM\... NAME   this value is deleted (the key path has no blanks)
+    gone file %SYSTEM%\x.sys   this file is deleted
+    record                     the boxes and the changes are shown, not checked
+    include FILE               the lines of FILE (relative to this file), e.g. a seeded machine
+
+%WINDIR% is the Windows directory and %SYSTEM% the system directory of the machine. Everything
+the scenario does not name as gone must be unchanged after the run.
+"""
+import os
+import re
+
+PROGRAM_CAPTION = "QuendalQ40 PRO For USB ドライバアンインストーラ"
+
+BOX_TYPE_NAMES = {
+    "MB_OK": 0x0, "MB_OKCANCEL": 0x1, "MB_ICONERROR": 0x10, "MB_ICONHAND": 0x10,
+    "MB_ICONQUESTION": 0x20, "MB_ICONWARNING": 0x30, "MB_ICONEXCLAMATION": 0x30,
+    "MB_ICONINFORMATION": 0x40,
+}
+
+
+class ScenarioError(Exception):
+    pass
+
+
+class Box:
+    def __init__(self, answer, box_type):
+        self.answer = answer
+        self.type = box_type
+        self.caption = PROGRAM_CAPTION
+        self.text = None
+
+    def buttons(self):
+        return "OK+CANCEL" if self.type & 0xF == 0x1 else "OK"
+
+
+class Scenario:
+    def __init__(self, name):
+        self.name = name
+        self.description = []
+        self.mode = None
+        self.word = None
+        self.registry = []       # REGEDIT4 lines
+        self.folders = []        # machine paths
+        self.files = []          # (machine path, bytes)
+        self.boxes = []
+        self.exit_code = None
+        self.gone_keys = []
+        self.gone_values = []    # (key, value name)
+        self.gone_files = []
+        self.record = False
+
+    def answers(self):
+        return [box.answer for box in self.boxes]
+
+
+def unescape(text):
+    return re.sub(r"\\(.)", lambda m: "\n" if m.group(1) == "n" else m.group(1), text)
+
+
+def parse_box_type(text):
+    value = 0
+    for part in text.split("|"):
+        part = part.strip()
+        if part in BOX_TYPE_NAMES:
+            value |= BOX_TYPE_NAMES[part]
+        else:
+            value |= int(part, 0)
+    return value
+
+
+def read_block(lines, position):
+    """The lines after `position` up to 'end', and the index of that 'end' line."""
+    block = []
+    for index in range(position + 1, len(lines)):
+        if lines[index].strip() == "end":
+            return block, index
+        block.append(lines[index])
+    raise ScenarioError(f"line {position + 1}: block without 'end'")
+
+
+def expand_includes(text, folder):
+    """The lines of `text` with each 'include FILE' line replaced by that file's lines."""
+    lines = []
+    for line in text.splitlines():
+        directive, _, rest = line.strip().partition(" ")
+        if directive == "include":
+            path = os.path.join(folder, rest.strip())
+            with open(path, encoding="utf-8") as f:
+                lines.extend(expand_includes(f.read(), os.path.dirname(path)))
+        else:
+            lines.append(line)
+    return lines
+
+
+def parse(name, text, folder="."):
+    scenario = Scenario(name)
+    lines = expand_includes(text, folder)
+    index = 0
+    while index < len(lines):
+        line = lines[index].strip()
+        number = index + 1
+        index += 1
+        if not line:
+            continue
+        if line.startswith("#"):
+            if not scenario.boxes and scenario.mode is None:
+                scenario.description.append(line.lstrip("# "))
+            continue
+        directive, _, rest = line.partition(" ")
+        rest = rest.strip()
+        try:
+            if directive == "mode" and rest in ("nt", "win98"):
+                scenario.mode = rest
+            elif directive == "word":
+                scenario.word = rest
+            elif directive == "registry":
+                block, index = read_block(lines, index - 1)
+                scenario.registry.extend(block)
+                index += 1
+            elif directive == "folder":
+                scenario.folders.append(rest)
+            elif directive == "file":
+                path, content = rest, b"quendal test file\r\n"
+                if rest.endswith("<<"):
+                    path = rest[:-2].strip()
+                    block, index = read_block(lines, index - 1)
+                    index += 1
+                    content = "".join(line + "\r\n" for line in block).encode("cp932")
+                scenario.files.append((path, content))
+            elif directive == "box":
+                answer, _, box_type = rest.partition(" ")
+                if answer not in ("OK", "CANCEL"):
+                    raise ScenarioError(f"answer {answer!r} is neither OK nor CANCEL")
+                scenario.boxes.append(Box(answer, parse_box_type(box_type)))
+            elif directive in ("caption", "text") and scenario.boxes:
+                setattr(scenario.boxes[-1], directive, unescape(rest))
+            elif directive == "exit":
+                scenario.exit_code = int(rest)
+            elif directive == "gone":
+                kind, _, what = rest.partition(" ")
+                if kind == "key":
+                    scenario.gone_keys.append(what)
+                elif kind == "value":
+                    key, _, value = what.partition(" ")
+                    scenario.gone_values.append((key, value))
+                elif kind == "file":
+                    scenario.gone_files.append(what)
+                else:
+                    raise ScenarioError(f"gone {kind!r}")
+            elif directive == "record":
+                scenario.record = True
+            else:
+                raise ScenarioError(f"unknown directive {line!r}")
+        except (ValueError, ScenarioError) as error:
+            raise ScenarioError(f"{name}:{number}: {error}") from None
+    if scenario.mode is None:
+        raise ScenarioError(f"{name}: no mode")
+    if not scenario.record and scenario.exit_code is None:
+        raise ScenarioError(f"{name}: no exit code")
+    for box in scenario.boxes:
+        if box.text is None and not scenario.record:
+            raise ScenarioError(f"{name}: a box without text")
+    return scenario
+
+
+def load(path, name):
+    with open(path, encoding="utf-8") as f:
+        return parse(name, f.read(), os.path.dirname(path))
