@@ -125,6 +125,10 @@ def compare_state(sc, before, after):
     for key, name in sorted(gone_values):
         if name in after["registry"].get(key, {}):
             problems.append(f"value still there: {key} {name}")
+    normal_files = {wine.machine_file_key(path) for path in sc.normal_files}
+    for path in sorted(normal_files):
+        if path not in before["files"] or not after["files"].get(path, (0, False))[1]:
+            problems.append(f"file expected to stay with normal attributes: {path}")
     gone_files = {wine.machine_file_key(path) for path in sc.gone_files}
     for path in sorted(gone_files - set(before["files"])):
         problems.append(f"file expected to go was never there: {path}")
@@ -133,6 +137,8 @@ def compare_state(sc, before, after):
             continue
         if path in gone_files and path not in after["files"]:
             continue
+        if path in normal_files and path in after["files"]:
+            continue  # checked above
         state = "removed" if path not in after["files"] else (
             "added" if path not in before["files"] else "changed")
         problems.append(f"file {state} unexpectedly: {path}")
@@ -158,6 +164,8 @@ def seed(prefix, sc):
         os.makedirs(os.path.dirname(host), exist_ok=True)
         with open(host, "wb") as f:
             f.write(content)
+        if path in sc.read_only:
+            os.chmod(host, 0o444)  # what Wine reports as FILE_ATTRIBUTE_READONLY
 
 
 def play(sc, base, work, exe, harness):

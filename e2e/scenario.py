@@ -10,22 +10,35 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     end
     folder %WINDIR%\inf\OTHER  an empty folder
     file %SYSTEM%\x.sys        a file with a few bytes of content
+    file %SYSTEM%\x.sys read-only
+                               ... with the read-only attribute (also before '<<')
     file %WINDIR%\inf\x.inf <<  ... or with the lines up to 'end' as its content (CR LF)
     ...
     end
     box OK|CANCEL TYPE         a box, answered OK or Cancel; TYPE is the MessageBoxA type,
                                a number or names joined by '|' (MB_OKCANCEL|MB_ICONWARNING)
     caption TEXT               its caption (default: the program caption)
-    text TEXT                  its text; \n is a line feed, \\ a backslash
+    text TEXT                  its text; \n is a line feed, \r a carriage return, \\ a backslash
+    message CODE TEXT          the system's text for an error code (FormatMessageA), as this
+                               machine's locale words it; Wine has its own, the hosted test of
+                               the scenario (tests/e2e_scenarios_test.cpp) gives its machine TEXT
     exit -1                    the exit code
     gone key HKLM\...          this key and everything below it is deleted by the run
     gone value HKLM\... NAME   this value is deleted (the key path has no blanks)
     gone file %SYSTEM%\x.sys   this file is deleted
+    normal file %SYSTEM%\x.sys this file stays, its attributes set to normal (FILE_ATTRIBUTE_NORMAL);
+                               Wine keeps no archive attribute on a Linux file system: there
+                               only a read-only file shows the change (it becomes writable)
     record                     the boxes and the changes are shown, not checked
     include FILE               the lines of FILE (relative to this file), e.g. a seeded machine
 
 %WINDIR% is the Windows directory and %SYSTEM% the system directory of the machine. Everything
-the scenario does not name as gone must be unchanged after the run.
+the scenario does not name as gone (or normal) must be unchanged after the run.
+
+Device instances are registry keys below HKLM\SYSTEM\CurrentControlSet\Enum with "HardwareID"
+(REG_MULTI_SZ) and "ClassGUID"; "Driver" names the driver key below the class key. The hosted
+test plays every scenario that is not recorded on the simulated machine too, with such keys as
+its devices: a scenario must hold what Windows does, and where Wine differs it says so.
 """
 import os
 import re
@@ -63,19 +76,23 @@ class Scenario:
         self.registry = []       # REGEDIT4 lines
         self.folders = []        # machine paths
         self.files = []          # (machine path, bytes)
+        self.read_only = set()   # machine paths of read-only files
         self.boxes = []
         self.exit_code = None
         self.gone_keys = []
         self.gone_values = []    # (key, value name)
         self.gone_files = []
+        self.normal_files = []
         self.record = False
+        self.messages = []       # (error code, text): for the hosted test only
 
     def answers(self):
         return [box.answer for box in self.boxes]
 
 
 def unescape(text):
-    return re.sub(r"\\(.)", lambda m: "\n" if m.group(1) == "n" else m.group(1), text)
+    escapes = {"n": "\n", "r": "\r"}
+    return re.sub(r"\\(.)", lambda m: escapes.get(m.group(1), m.group(1)), text)
 
 
 def parse_box_type(text):
@@ -141,12 +158,17 @@ def parse(name, text, folder="."):
             elif directive == "folder":
                 scenario.folders.append(rest)
             elif directive == "file":
-                path, content = rest, b"quendal test file\r\n"
-                if rest.endswith("<<"):
-                    path = rest[:-2].strip()
+                words, content = rest.split(), b"quendal test file\r\n"
+                heredoc = words[-1:] == ["<<"]
+                if heredoc:
+                    words.pop()
                     block, index = read_block(lines, index - 1)
                     index += 1
                     content = "".join(line + "\r\n" for line in block).encode("cp932")
+                read_only = words[-1:] == ["read-only"]
+                path = " ".join(words[:-1] if read_only else words)
+                if read_only:
+                    scenario.read_only.add(path)
                 scenario.files.append((path, content))
             elif directive == "box":
                 answer, _, box_type = rest.partition(" ")
@@ -155,6 +177,9 @@ def parse(name, text, folder="."):
                 scenario.boxes.append(Box(answer, parse_box_type(box_type)))
             elif directive in ("caption", "text") and scenario.boxes:
                 setattr(scenario.boxes[-1], directive, unescape(rest))
+            elif directive == "message":
+                code, _, text = rest.partition(" ")
+                scenario.messages.append((int(code), unescape(text.strip())))
             elif directive == "exit":
                 scenario.exit_code = int(rest)
             elif directive == "gone":
@@ -168,6 +193,8 @@ def parse(name, text, folder="."):
                     scenario.gone_files.append(what)
                 else:
                     raise ScenarioError(f"gone {kind!r}")
+            elif directive == "normal" and rest.startswith("file "):
+                scenario.normal_files.append(rest[5:].strip())
             elif directive == "record":
                 scenario.record = True
             else:

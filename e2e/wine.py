@@ -213,14 +213,16 @@ def registry_snapshot(prefix):
 
 
 def file_snapshot(prefix):
-    """{lower-case path below drive_c/windows: size} of every file and folder."""
+    """{lower-case path below drive_c/windows: (size, writable)} of every file and folder
+    (size -1 for a folder). Wine shows a file without write permission as read-only."""
     root = os.path.join(prefix, MACHINE_DIRS["%WINDIR%"])
     found = {}
     for folder, folders, files in os.walk(root):
         for name in folders + files:
             path = os.path.join(folder, name)
-            size = -1 if os.path.isdir(path) else os.path.getsize(path)
-            found[os.path.relpath(path, root).lower()] = size
+            status = os.stat(path)
+            size = -1 if os.path.isdir(path) else status.st_size
+            found[os.path.relpath(path, root).lower()] = (size, bool(status.st_mode & 0o222))
     return found
 
 

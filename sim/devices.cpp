@@ -206,10 +206,13 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
   if (d->d.remove_error)
     return fail_with(d->d.remove_error);
   std::string id = d->d.instance_id;
+  std::string driver = d->d.driver;
   auto &v = m().devices;
   v.erase(v.begin() + (d - v.data()));
   // The element stays in the set, so enumeration by index goes on unchanged.
   record_change(sim::change::device_removed, id);
+  if (!driver.empty())
+    reg_delete_tree_recorded("SYSTEM\\CurrentControlSet\\Control\\Class\\" + driver);
   return succeed();
 }
 

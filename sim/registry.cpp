@@ -290,6 +290,14 @@ void reg_delete_value(const std::string &path, const std::string &name) {
              vals.end());
 }
 
+namespace detail {
+void reg_delete_tree_recorded(const std::string &path) {
+  std::shared_ptr<key_node> k = lookup(path);
+  if (k && k->parent)
+    unlink_key(k, true);
+}
+} // namespace detail
+
 std::string reg_link(const std::string &path) {
   std::shared_ptr<key_node> parent;
   std::shared_ptr<key_node> k = entry_of(path, parent);

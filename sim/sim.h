@@ -117,6 +117,10 @@ struct device {
   bool has_hardware_ids = true;
   bool present = true;
   DWORD remove_error = 0; // DIF_REMOVE fails with this error when nonzero
+  // The device's driver (software) key below SYSTEM\CurrentControlSet\Control\Class, as its
+  // "Driver" property names it ("{4D36E96D-E325-11CE-BFC1-08002BE10318}\0000"); "" for none.
+  // DIF_REMOVE deletes that key with its subkeys, as Windows does when it removes a device.
+  std::string driver;
 };
 void device_add(const device &d);
 // Convenience: builds the multi-string from the list.

@@ -150,6 +150,9 @@ uintptr_t new_handle();
 // applies the fault rules. Returns 0 to go on, or the error code the call must fail with.
 DWORD enter(const char *function, const std::string &subject);
 void record_change(change::kind_t kind, const std::string &subject);
+// Deletes a key (relative to HKEY_LOCAL_MACHINE) with its whole subtree, as the system does
+// on its own behalf; each deleted key is recorded as a change. Absent: nothing happens.
+void reg_delete_tree_recorded(const std::string &path);
 
 // Internal pieces used across files.
 void *local_alloc(size_t bytes, bool zero);

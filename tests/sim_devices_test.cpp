@@ -131,6 +131,37 @@ TEST_F(SimDevices, RemovalKeepsTheSetsIndices) {
   SetupDiDestroyDeviceInfoList(set);
 }
 
+// Windows removes a device's driver key together with the device; another device's driver
+// key in the same class stays.
+TEST_F(SimDevices, RemovalDeletesTheDriverKeyWithTheDevice) {
+  const std::string modem_class =
+      "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
+  sim::reg_set_string(modem_class + "\\0000", "InfPath", "oem3.inf");
+  sim::reg_set_string(modem_class + "\\0000\\Settings", "Init", "AT");
+  sim::reg_set_string(modem_class + "\\0001", "InfPath", "oem4.inf");
+  sim::device d;
+  d.instance_id = "USB\\X\\1";
+  d.hardware_ids = sim::multi_string({kId});
+  d.driver = "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000";
+  sim::device_add(d);
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  SP_DEVINFO_DATA rec;
+  rec.cbSize = sizeof rec;
+  ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &rec));
+  EXPECT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &rec));
+  SetupDiDestroyDeviceInfoList(set);
+  EXPECT_FALSE(sim::reg_key_exists(modem_class + "\\0000"));
+  EXPECT_TRUE(sim::reg_key_exists(modem_class + "\\0001"));
+  std::vector<std::string> deleted;
+  for (const sim::change &c : sim::changes())
+    if (c.kind == sim::change::key_deleted)
+      deleted.push_back(c.subject);
+  // The subjects name the keys where they live: ControlSet001, behind CurrentControlSet.
+  const std::string stored = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Class\\"
+                             "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000";
+  EXPECT_EQ((std::vector<std::string>{stored, stored + "\\Settings"}), deleted);
+}
+
 TEST_F(SimDevices, RemoveErrorAndFaults) {
   sim::device d;
   d.instance_id = "USB\\X\\1";
