@@ -114,13 +114,16 @@ TEST(uninstall_sim, built_in_machines_run_to_the_end) {
   }
 }
 
-// The typical run: exactly model 0's device, service keys and files go, in this order.
+// The typical run: exactly model 0's device (with the driver key Windows deletes along with
+// it), service keys and files go, in this order.
 TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_removed) {
   sim_run run = run_uninstall_sim({"--complete"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(after(run.out, "Exit code: 0\n\n"),
             "What the run changed on the machine:\n"
-            "Registry keys deleted (4):\n"
+            "Registry keys deleted (5):\n"
+            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Class\\"
+            "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
             "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\\Enum\n"
             "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\n"
             "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\\Enum\n"
@@ -135,8 +138,7 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
             "      oem3.PNF\n"
             "Device instances removed (1):\n"
             "  USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1\n");
-  // Everything else on the machine is as it was, the modem class entry included (it is only
-  // read; Windows drops it with the device).
+  // Everything else on the machine is as it was: the decoy modem's class entry included.
   std::set<std::string> now = lines(registry_dump() + files_and_devices_dump());
   std::set<std::string> removed;
   for (const std::string &line : machine_state("win2000"))
@@ -146,10 +148,11 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
   for (const std::string &line : removed)
     if (line.find("Q40PUCOM") != std::string::npos || line.find("oem3.") != std::string::npos ||
         line.find("MDMKORT3") != std::string::npos ||
-        line.find("VID_1E7A&PID_0080") != std::string::npos)
+        line.find("VID_1E7A&PID_0080") != std::string::npos ||
+        line.find("{4D36E96D-E325-11CE-BFC1-08002BE10318}\\x5C0001") != std::string::npos)
       expected_removed.insert(line);
   EXPECT_EQ(removed, expected_removed);
-  EXPECT_EQ(removed.size(), 4u + 9u + 5u + 1u) << "keys, their values, files, device";
+  EXPECT_EQ(removed.size(), 5u + 13u + 5u + 1u) << "keys, their values, files, device";
 }
 
 TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input) {

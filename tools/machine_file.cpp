@@ -256,7 +256,7 @@ static bool read_folder(machine_reader &r, const std::vector<std::string> &w) {
 static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
   if (w.size() < 2)
     return reader_fail(r, "expected: device INSTANCE-ID [HARDWARE-ID ...] [absent] "
-                          "[remove-error=N]");
+                          "[remove-error=N] [driver=CLASS-GUID\\NNNN]");
   sim::device d;
   if (!name_arg(r, w[1], d.instance_id))
     return false;
@@ -267,6 +267,9 @@ static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
       d.present = false;
     } else if (option_value(w[i], "remove-error", value)) {
       if (!number_arg(r, value, "remove-error", d.remove_error))
+        return false;
+    } else if (option_value(w[i], "driver", value)) {
+      if (!name_arg(r, value, d.driver))
         return false;
     } else {
       std::string id;

@@ -10,8 +10,11 @@
 //   file PATH [read-only] [hidden] [system] [archive] [normal]
 //             [delete-error=N] [attributes-error=N]
 //                                   N: the error DeleteFileA / SetFileAttributesA fail with
-//   device INSTANCE-ID [HARDWARE-ID ...] [absent] [remove-error=N]
-//                                   no hardware id: the instance has no such property
+//   device INSTANCE-ID [HARDWARE-ID ...] [absent] [remove-error=N] [driver=KEY]
+//                                   no hardware id: the instance has no such property;
+//                                   KEY: its driver key below
+//                                   SYSTEM\CurrentControlSet\Control\Class, which Windows
+//                                   deletes with the device
 //   inf NAME [FILE] [file options]  an INF file in the Windows INF folder; its text is FILE or
 //                                   the indented lines that follow
 //   registry FILE                   a .reg file (either format), relative to the machine file
