@@ -2,6 +2,11 @@
 # make test     hosted build and all its tests; then, where MinGW-w64 and Wine are installed,
 #               both Windows builds and their checks and end-to-end tests
 # make windows  build/win32/QuendalUninstall.exe (release) and build/win64/QuendalUninstall.exe
+# make fuzz     every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 60) each
+# make bench    whole runs of both families on machines of 100 to 10,000 devices (Google Benchmark)
+# RELIABILITY_SEEDS=5000 make test-hosted
+#               the property test on 5,000 machines of each family instead of 250
+#               (RELIABILITY_FIRST_SEED picks the first seed)
 
 HOST := build/host
 JOBS ?= 2
@@ -26,7 +31,7 @@ demo: hosted
 test-hosted: hosted
 	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
 
-test: test-hosted
+test: test-hosted test-sanitize test-fuzz
 	@$(MAKE) --no-print-directory test-windows
 
 # The PE checks of both executables and the end-to-end scenarios under Wine (skipped with a
@@ -57,6 +62,62 @@ $(WIN64)/e2e/runtime_test.exe: e2e/runtime_test.cpp app/runtime.cpp
 	$(MINGW64) -std=c++17 -Os -Wall -Wextra -Werror -nostdlib -nostartfiles -fno-exceptions \
 	  -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector \
 	  -fno-tree-loop-distribute-patterns -Wl,-e,runtime_test_entry -o $@ $^ -lkernel32
+
+# Reliability: the hosted tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# fuzz targets (clang with libFuzzer), and the benchmark (RelWithDebInfo).
+SANITIZE := build/sanitize
+FUZZ := build/fuzz
+BENCH := build/bench
+FUZZ_TARGETS := fuzz_command_tail fuzz_cp932 fuzz_inf fuzz_reg_file fuzz_whole_run
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 6
+HAVE_CLANG := $(shell command -v clang++ >/dev/null 2>&1 && echo yes)
+SANITIZER_OPTIONS := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: test-sanitize fuzz-build fuzz test-fuzz bench
+
+test-sanitize:
+	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DQUENDAL_SANITIZE=ON > /dev/null
+	cmake --build $(SANITIZE) -j $(JOBS)
+	cd $(SANITIZE) && $(SANITIZER_OPTIONS) ctest --output-on-failure -j $(JOBS)
+
+fuzz-build:
+	cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUENDAL_FUZZ=ON > /dev/null
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzz_all
+
+# Each target runs over its seed corpus in fuzz/corpus/<target> and a scratch corpus in
+# build/fuzz/work/<target>, which receives the new inputs; a crash leaves its input there too.
+# libFuzzer's own leak check per input is off: the simulation keeps its call record from one
+# input to the next; what the program leaves open is checked by the targets themselves.
+define run_fuzzers
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/work/$$target; \
+	  $(SANITIZER_OPTIONS) $(FUZZ)/fuzz/$$target -max_total_time=$(1) -max_len=8192 -detect_leaks=0 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ)/work/$$target- \
+	    $(FUZZ)/work/$$target fuzz/corpus/$$target > $(FUZZ)/work/$$target.log 2>&1 \
+	    || { tail -60 $(FUZZ)/work/$$target.log; exit 1; }; \
+	  echo "$$target: $$(grep -o 'number_of_executed_units: [0-9]*' $(FUZZ)/work/$$target.log \
+	    | cut -d' ' -f2) executions in $(1) s"; \
+	done
+endef
+
+fuzz: fuzz-build
+	$(call run_fuzzers,$(FUZZ_SECONDS))
+
+test-fuzz:
+ifeq ($(HAVE_CLANG),yes)
+	@$(MAKE) --no-print-directory fuzz-build
+	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
+else
+	@echo "skipping the fuzz targets: clang++ is not installed"
+endif
+
+bench:
+	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	cmake --build $(BENCH) -j $(JOBS) --target uninstaller_bench
+	$(BENCH)/bench/uninstaller_bench
 
 clean:
 	rm -rf build

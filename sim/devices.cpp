@@ -3,6 +3,7 @@
 // Successful setupapi calls set the thread's last error to 0, as setupapi does.
 #include "sim/state.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sim {
@@ -14,8 +15,17 @@ void devices_reset() {
 }
 
 static device_entry *find_device(const std::string &id, DWORD devinst = 0) {
-  for (auto &d : m().devices)
-    if (ieq(d.d.instance_id, id) && (devinst == 0 || d.devinst == devinst))
+  auto &devices = m().devices;
+  if (devinst != 0) {
+    // Devices are appended with ascending numbers and only ever erased, so the list stays
+    // sorted by number: a set's element finds its device in logarithmic time.
+    auto it = std::lower_bound(devices.begin(), devices.end(), devinst,
+                               [](const device_entry &d, DWORD n) { return d.devinst < n; });
+    return it != devices.end() && it->devinst == devinst && ieq(it->d.instance_id, id) ? &*it
+                                                                                       : nullptr;
+  }
+  for (auto &d : devices)
+    if (ieq(d.d.instance_id, id))
       return &d;
   return nullptr;
 }

@@ -24,7 +24,14 @@ std::string lower(const std::string &s) {
 }
 
 bool ieq(const std::string &a, const std::string &b) {
-  return upper(a) == upper(b);
+  // Byte by byte, without building upper-cased copies: called for every name of every lookup.
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 int icmp(const std::string &a, const std::string &b) {

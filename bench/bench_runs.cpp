@@ -1,0 +1,124 @@
+// Whole runs of both families on large machines: N device instances, N subkeys under every key
+// the program walks, and 100 OEM INF copies. Reports the time per run and the number of
+// platform calls per run; both must grow linearly in N (the fitted complexity is printed).
+#include "core/catalogue.h"
+#include "core/entry.h"
+#include "core/hosted/reset.h"
+#include "sim/sim.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char modem_class[] =
+    "SYSTEM\\ControlSet001\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
+
+std::string numbered(const char *prefix, int n) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%04d", n);
+  return prefix + std::string(digits);
+}
+
+// Windows 2000: n device instances (every hundredth one model 0's), n modem class driver keys,
+// n service keys in each of two control sets, model 0 installed, 100 OEM INF copies of which
+// every tenth names model 0.
+void build_nt_machine(int n) {
+  sim::machine_win2000();
+  sim::reg_add_key("SYSTEM\\ControlSet002\\Services");
+  std::string id = model_hardware_id(0);
+  for (int i = 0; i < n; ++i) {
+    bool model = i % 100 == 0;
+    sim::device_add(numbered("PCI\\VEN_8086&DEV_", i) + "\\3&1",
+                    {model ? id : numbered("PCI\\VEN_8086&DEV_", i), "PCI\\CC_0200"});
+    std::string driver = std::string(modem_class) + "\\" + numbered("", i);
+    sim::reg_set_string(driver, "InfPath", "oem" + std::to_string(i % 100) + ".inf");
+    sim::reg_set_string(driver, "MatchingDeviceId", model ? id : "usb\\vid_0000&pid_0000");
+    for (int set : {1, 2})
+      sim::reg_set_dword("SYSTEM\\ControlSet00" + std::to_string(set) + "\\Services\\" +
+                             numbered("Service", i),
+                         "Start", 3);
+  }
+  for (int set : {1, 2})
+    sim::reg_set_dword("SYSTEM\\ControlSet00" + std::to_string(set) + "\\Services\\" +
+                           model_nt_service_name(0),
+                       "Start", 3);
+  sim::file_add(std::string("C:\\WINDOWS\\system32\\drivers\\") + model_nt_file(0, 0));
+  for (int k = 0; k < 100; ++k) {
+    std::string line = k % 10 == 0 ? "USB_TA," + id : "USB_TA,USB\\Vid_0000&Pid_0000";
+    sim::inf_add("oem" + std::to_string(k) + ".inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n[USBTA]\r\n"
+                 "QUENDALQ40 PRO USBPort Adapter=" +
+                     line + "\r\n");
+  }
+}
+
+// Windows 98: n instances under model 0's Enum key and n port instances (every hundredth one
+// model 0's), each naming a driver key, and model 0's VxD entries and files.
+void build_win98_machine(int n) {
+  sim::machine_win98();
+  std::string id = model_hardware_id(0);
+  for (int i = 0; i < n; ++i) {
+    std::string instance = "Enum\\" + id + "\\" + numbered("5&", i);
+    sim::reg_set_string(instance, "Driver", numbered("Modem\\", i));
+    sim::reg_set_string(numbered("System\\CurrentControlSet\\Services\\Class\\Modem\\", i),
+                        "DriverDesc", "Modem");
+    std::string port = numbered("Enum\\Root\\Ports\\", i);
+    sim::reg_set_string(port, "DeviceDesc",
+                        i % 100 == 0 ? "QUENDALQ40 PRO USB Port" : "Communications Port");
+    sim::reg_set_string(port, "Driver", numbered("Ports\\", i));
+    sim::reg_set_string(numbered("System\\CurrentControlSet\\Services\\Class\\Ports\\", i),
+                        "PortName", "COM1");
+  }
+  sim::reg_set_string("System\\CurrentControlSet\\control\\VMM32Files", model_win98_file(0, 0), "");
+  for (int slot = 0; slot < WIN98_FILE_SLOTS; ++slot)
+    if (model_win98_file(0, slot)[0] != 0)
+      sim::file_add(std::string(slot < 3 ? "C:\\WINDOWS\\SYSTEM\\" : "C:\\WINDOWS\\INF\\") +
+                    model_win98_file(0, slot));
+}
+
+void whole_run(benchmark::State &state, void (*build)(int), const char *command_tail) {
+  int n = static_cast<int>(state.range(0));
+  size_t calls = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    build(n);
+    reset_process_state();
+    sim::set_user([](const sim::box &) { return IDOK; });
+    size_t first = sim::calls().size();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(uninstaller_main(command_tail));
+    state.PauseTiming();
+    calls = sim::calls().size() - first;
+    state.ResumeTiming();
+  }
+  state.counters["platform_calls"] = static_cast<double>(calls);
+  state.counters["calls_per_instance"] = static_cast<double>(calls) / n;
+  state.SetComplexityN(n);
+}
+
+void windows_2000_complete_run(benchmark::State &state) {
+  whole_run(state, build_nt_machine, "--complete");
+}
+void windows_98_run(benchmark::State &state) {
+  whole_run(state, build_win98_machine, "");
+}
+
+BENCHMARK(windows_2000_complete_run)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(windows_98_run)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+} // namespace
+
+BENCHMARK_MAIN();

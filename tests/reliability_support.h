@@ -1,0 +1,109 @@
+// Reliability checks shared by the property test, the fault sweep, the fuzz targets and the
+// benchmark: random machines of both families with the models' real entries next to decoys,
+// a record of how each machine was built (printed as C++ that rebuilds it), and the checks
+// every run must pass whatever the machine, the faults and the answers.
+#pragma once
+
+#include "sim/sim.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+// A small deterministic generator (splitmix64), so that a seed names one machine everywhere.
+struct random_source {
+  uint64_t state;
+  explicit random_source(uint64_t seed) : state(seed) {}
+  uint64_t next();
+  uint32_t below(uint32_t bound); // 0 .. bound-1; 0 when bound is 0
+  bool chance(int percent);
+};
+
+// A machine as it was built: the C++ that rebuilds it, and what must survive every run.
+struct machine_plan {
+  bool win98 = false;
+  std::string command_tail;
+  std::vector<std::string> code; // statements, in order; the first one resets the machine
+  std::vector<sim::device> devices;
+  // Decoys: entries that no rule of the program reaches.
+  std::vector<std::string> decoy_keys;                           // below HKLM
+  std::vector<std::pair<std::string, std::string>> decoy_values; // key, value name
+  std::vector<std::string> decoy_files;                          // full paths
+  std::vector<std::string> decoy_devices;                        // instance ids
+  std::vector<sim::fault> faults;
+};
+
+// Builders: each acts on the simulated machine and records the statement that does it.
+void start_machine(machine_plan &plan, bool win98);
+void add_key(machine_plan &plan, const std::string &path);
+void set_value(machine_plan &plan, const std::string &path, const std::string &name, DWORD type,
+               const std::string &data);
+void set_string(machine_plan &plan, const std::string &path, const std::string &name,
+                const std::string &text);
+void add_link(machine_plan &plan, const std::string &alias, const std::string &target);
+void delete_key(machine_plan &plan, const std::string &path);
+void add_file(machine_plan &plan, const std::string &path, DWORD attributes,
+              const std::string &contents = std::string());
+void add_folder(machine_plan &plan, const std::string &path);
+void add_device(machine_plan &plan, const sim::device &device);
+// The Windows and system directories (both folders are created).
+void set_directories(machine_plan &plan, const std::string &windows, const std::string &system);
+// A key that refuses the access rights in `mask`; a file whose attributes or deletion fail.
+void deny_key(machine_plan &plan, const std::string &path, REGSAM mask);
+void deny_file_attributes(machine_plan &plan, const std::string &path, DWORD error);
+void deny_file_delete(machine_plan &plan, const std::string &path, DWORD error);
+void add_fault(machine_plan &plan, const sim::fault &fault);
+
+// Random machines with the models' entries (any subset, partly there, read-only, in several
+// control sets, OEM INF copies at random numbers) and decoys next to them.
+void generate_nt_machine(machine_plan &plan, random_source &random);
+void generate_win98_machine(machine_plan &plan, random_source &random);
+// 0 to 3 faults on random calls of the functions the family's steps use.
+void generate_faults(machine_plan &plan, random_source &random);
+
+// What the program may delete: taken from the machine before the run.
+struct snapshot {
+  bool win98 = false;
+  struct key {
+    std::string path; // below HKLM, canonical (no alias)
+    std::vector<sim::reg_value_data> values;
+  };
+  std::vector<key> keys;
+  std::vector<sim::device> devices;
+  std::string windows_directory, system_directory;
+  std::string usbta_text[100]; // the "USBTA" line of OEM<n>.inf, as the platform reads it
+  bool has_usbta[100] = {};
+};
+snapshot take_snapshot(const machine_plan &plan);
+
+// One run: the answers it gave (in box order) and what it returned.
+struct run_record {
+  int exit_code = 0;
+  std::vector<int> answers;
+  size_t first_call = 0; // index in sim::calls() where the run began
+};
+
+// The user: decides each answer; `nullptr` answers OK to everything.
+using answer_policy = std::function<int(const sim::box &)>;
+answer_policy random_answers(random_source &random);
+
+// Resets the process state, installs the faults, runs the uninstaller with the plan's
+// command tail.
+run_record run_uninstaller(const machine_plan &plan, const answer_policy &answers);
+
+// Every check a run must pass; one line per problem found, empty when the run is sound.
+std::vector<std::string> check_run(const machine_plan &plan, const snapshot &before,
+                                   const run_record &run);
+
+// C++ that rebuilds the machine, installs the faults and replays the answers: pasted into a
+// test, it repeats the failing run.
+std::string reproduction(const machine_plan &plan, const run_record &run);
+
+// Deletions the rules of the program allow for the models in `models` (bit m: model m).
+bool deletion_allowed(const snapshot &before, const sim::change &change, unsigned models,
+                      bool complete);
+
+} // namespace reliability
