@@ -17,11 +17,19 @@ MINGW32 := i686-w64-mingw32-g++
 MINGW64 := x86_64-w64-mingw32-g++
 HAVE_MINGW := $(shell command -v $(MINGW32) >/dev/null 2>&1 && command -v $(MINGW64) >/dev/null 2>&1 && echo yes)
 
-.PHONY: all hosted demo test test-hosted test-windows windows clean
+.PHONY: all deps hosted demo test test-hosted test-windows windows clean
 
 all: hosted
 
-hosted:
+# On a fresh Debian machine the first `make demo` or `make test` installs the packages.
+HAVE_TOOLS := $(shell command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 && \
+  test -e /usr/include/gtest/gtest.h && echo yes)
+deps:
+ifneq ($(HAVE_TOOLS),yes)
+	bash .ci/install-deps
+endif
+
+hosted: deps
 	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	cmake --build $(HOST) -j $(JOBS)
 

@@ -160,7 +160,7 @@ int append_text(char *target, size_t target_size, const char *source) {
 }
 
 int append_number(char *target, size_t target_size, unsigned value, int min_digits) {
-  char reversed[12];
+  char reversed[12] = {};
   int count = 0;
   do {
     reversed[count++] = static_cast<char>('0' + value % 10);
@@ -168,7 +168,7 @@ int append_number(char *target, size_t target_size, unsigned value, int min_digi
   } while (value != 0 && count < 10);
   while (count < min_digits && count < 10)
     reversed[count++] = '0';
-  char digits[12];
+  char digits[12] = {};
   for (int i = 0; i < count; ++i)
     digits[i] = reversed[count - 1 - i];
   digits[count] = 0;
