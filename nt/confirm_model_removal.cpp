@@ -3,12 +3,10 @@
 // and their Windows 2000 files, and removed only when the user agrees.
 #include "core/binding.h"
 #include "core/catalogue.h"
-#include "core/cp932.h"
 #include "core/error_report.h"
+#include "core/model_messages.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
-
-enum { QUESTION_SIZE = 256 };
 
 // 1 when any device instance of any class lists the model's hardware id; -1 when the device
 // list cannot be obtained (reported).
@@ -47,10 +45,5 @@ int confirm_model_removal(int model) {
   int files = nt_files_present(model);
   if (!found && !files)
     return 0;
-  char question[QUESTION_SIZE] = {};
-  // A question that would not fit is never shown cut, and nothing is removed unasked.
-  if (!append_text(question, sizeof question, model_display_name(model)) ||
-      !append_text(question, sizeof question, text_installed_question_suffix))
-    return 0;
-  return MessageBoxA(nullptr, question, text_program_caption, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+  return ask_model_removal(model);
 }

@@ -4,21 +4,10 @@
 // functions. The entry reads the outcome from the model status table.
 #include "core/binding.h"
 #include "core/catalogue.h"
-#include "core/cp932.h"
+#include "core/model_messages.h"
 #include "core/removal.h"
 #include "core/run_state.h"
-#include "core/texts.h"
 #include "nt/nt_steps.h"
-
-enum { NOTICE_SIZE = 100 };
-
-static void show_not_installed(int model) {
-  char notice[NOTICE_SIZE] = {};
-  // A notice that would not fit is not shown cut.
-  if (append_text(notice, sizeof notice, model_display_name(model)) &&
-      append_text(notice, sizeof notice, text_not_installed_suffix))
-    MessageBoxA(nullptr, notice, text_program_caption, MB_OK | MB_ICONWARNING);
-}
 
 static void remove_model(int model, int option_flag) {
   // The scan reads the modem class entry before the device removal takes it away.
@@ -32,7 +21,7 @@ static void remove_model(int model, int option_flag) {
   delete_matching_oem_infs(model);
   if (get_nt_device_status(model) == 0 && get_nt_service_status(model) == 0 &&
       get_nt_oem_inf_status(model) == 0 && get_nt_files_status(model) == 0)
-    show_not_installed(model);
+    show_not_installed_notice(model);
 }
 
 int run_nt_removal(int option_flag) {

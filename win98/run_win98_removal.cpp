@@ -5,20 +5,11 @@
 #include "core/catalogue.h"
 #include "core/cp932.h"
 #include "core/error_report.h"
+#include "core/model_messages.h"
 #include "core/removal.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "win98/win98_steps.h"
-
-enum { NOTICE_SIZE = 100, QUESTION_SIZE = 256 };
-
-// Composes the model's display name followed directly by `suffix`; 0 when it would not fit
-// (then no box is shown rather than a cut text).
-static int model_message(char *text, size_t text_size, int model, const char *suffix) {
-  text[0] = 0;
-  return append_text(text, text_size, model_display_name(model)) &&
-         append_text(text, text_size, suffix);
-}
 
 // 1 when "Enum\<hardware id>" can be opened and closed again.
 static int enum_key_present(int model) {
@@ -46,10 +37,7 @@ int confirm_win98_model(int model) {
   int files_found = win98_files_present(model);
   if (!registry_found && !files_found)
     return 0;
-  char question[QUESTION_SIZE];
-  if (!model_message(question, sizeof question, model, text_installed_question_suffix))
-    return 0;
-  return MessageBoxA(nullptr, question, text_program_caption, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+  return ask_model_removal(model);
 }
 
 int run_win98_removal() {
@@ -63,9 +51,7 @@ int run_win98_removal() {
     if (get_win98_registry_status(model) != STATUS_NONE ||
         get_win98_files_status(model) != STATUS_NONE)
       continue;
-    char notice[NOTICE_SIZE];
-    if (model_message(notice, sizeof notice, model, text_not_installed_suffix))
-      MessageBoxA(nullptr, notice, text_program_caption, MB_ICONWARNING);
+    show_not_installed_notice(model);
   }
   return unbind_win98_functions();
 }
