@@ -213,22 +213,23 @@ std::vector<std::string> file_list() {
 
 using namespace sim::detail;
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  DWORD err = enter("GetWindowsDirectoryA", std::string());
+// Both folder queries: a faulted call returns 0 with the fault's error as last error.
+static UINT directory_call(const char *function, const std::string &folder, LPSTR buffer,
+                           UINT size) {
+  DWORD err = enter(function, std::string());
   if (err) {
     m().last_error = err;
     return 0;
   }
-  return copy_directory(m().windir, lpBuffer, uSize);
+  return copy_directory(folder, buffer, size);
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return directory_call("GetWindowsDirectoryA", m().windir, lpBuffer, uSize);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  DWORD err = enter("GetSystemDirectoryA", std::string());
-  if (err) {
-    m().last_error = err;
-    return 0;
-  }
-  return copy_directory(m().sysdir, lpBuffer, uSize);
+  return directory_call("GetSystemDirectoryA", m().sysdir, lpBuffer, uSize);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {

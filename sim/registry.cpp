@@ -195,6 +195,21 @@ static bool denied(const key_node &k, REGSAM requested) {
   return (k.deny & requested & ~static_cast<REGSAM>(READ_CONTROL)) != 0;
 }
 
+// The key behind a handle that a call may use: ERROR_SUCCESS with *out set, or the error the
+// call returns for an unknown handle, a key deleted since it was opened, or (on NT) a handle
+// opened without the `needed` right (none when 0).
+static LONG usable_key(HKEY h, REGSAM needed, key_handle **out) {
+  key_handle *kh = handle_of(h);
+  if (!kh)
+    return ERROR_INVALID_HANDLE;
+  if (kh->key->deleted)
+    return ERROR_KEY_DELETED;
+  if (needed && !access_ok(*kh, needed))
+    return ERROR_ACCESS_DENIED;
+  *out = kh;
+  return ERROR_SUCCESS;
+}
+
 } // namespace detail
 
 using namespace detail;
@@ -368,11 +383,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     return static_cast<LONG>(err);
   if (!phkResult)
     return ERROR_INVALID_PARAMETER;
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
+  key_handle *kh = nullptr;
+  if (LONG error = usable_key(hKey, 0, &kh))
+    return error;
   std::string sub = str(lpSubKey);
   if (!sub.empty() && sub[0] == '\\')
     return ERROR_BAD_PATHNAME;
@@ -407,13 +420,9 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
   DWORD err = enter("RegEnumKeyExA", subject_of(hKey, nullptr));
   if (err)
     return static_cast<LONG>(err);
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
-  if (!access_ok(*kh, KEY_ENUMERATE_SUB_KEYS))
-    return ERROR_ACCESS_DENIED;
+  key_handle *kh = nullptr;
+  if (LONG error = usable_key(hKey, KEY_ENUMERATE_SUB_KEYS, &kh))
+    return error;
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
   const auto &subs = kh->key->subkeys;
@@ -443,13 +452,11 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   DWORD err = enter("RegDeleteKeyA", subject_of(hKey, lpSubKey));
   if (err)
     return static_cast<LONG>(err);
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
+  key_handle *kh = nullptr;
+  if (LONG error = usable_key(hKey, 0, &kh))
+    return error;
   if (!lpSubKey)
     return ERROR_INVALID_PARAMETER;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
   std::string sub = lpSubKey;
   if (!sub.empty() && sub[0] == '\\')
     return ERROR_BAD_PATHNAME;
@@ -475,13 +482,9 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
   DWORD err = enter("RegEnumValueA", subject_of(hKey, nullptr));
   if (err)
     return static_cast<LONG>(err);
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
-  if (!access_ok(*kh, KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
+  key_handle *kh = nullptr;
+  if (LONG error = usable_key(hKey, KEY_QUERY_VALUE, &kh))
+    return error;
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
   const auto &vals = kh->key->values;
@@ -511,13 +514,9 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   DWORD err = enter("RegDeleteValueA", subject);
   if (err)
     return static_cast<LONG>(err);
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
-  if (!access_ok(*kh, KEY_SET_VALUE))
-    return ERROR_ACCESS_DENIED;
+  key_handle *kh = nullptr;
+  if (LONG error = usable_key(hKey, KEY_SET_VALUE, &kh))
+    return error;
   std::string name = str(lpValueName);
   auto &vals = kh->key->values;
   for (auto it = vals.begin(); it != vals.end(); ++it)
@@ -533,10 +532,6 @@ LONG WINAPI RegFlushKey(HKEY hKey) {
   DWORD err = enter("RegFlushKey", subject_of(hKey, nullptr));
   if (err)
     return static_cast<LONG>(err);
-  key_handle *kh = handle_of(hKey);
-  if (!kh)
-    return ERROR_INVALID_HANDLE;
-  if (kh->key->deleted)
-    return ERROR_KEY_DELETED;
-  return ERROR_SUCCESS;
+  key_handle *kh = nullptr;
+  return usable_key(hKey, 0, &kh);
 }
