@@ -1,20 +1,11 @@
 #include "tests/support.h"
 
 #include "core/texts.h"
-
-#include <iconv.h>
+#include "tools/encoding.h"
 
 std::string cp932(const std::string &utf8) {
-  iconv_t converter = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char *in_ptr = const_cast<char *>(utf8.data());
-  size_t in_left = utf8.size();
-  char *out_ptr = &out[0];
-  size_t out_left = out.size();
-  size_t result = iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(converter);
-  EXPECT_NE(result, static_cast<size_t>(-1)) << "not convertible to code page 932: " << utf8;
-  out.resize(out.size() - out_left);
+  std::string out;
+  EXPECT_TRUE(utf8_to_cp932(utf8, out)) << "not convertible to code page 932: " << utf8;
   return out;
 }
 

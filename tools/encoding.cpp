@@ -1,8 +1,11 @@
 // Encoding conversions through iconv, whole strings at a time.
 #include "tools/encoding.h"
 
+#include "core/cp932.h"
+
 #include <iconv.h>
 
+#include <cctype>
 #include <cstdio>
 
 static bool convert(const char *to, const char *from, const std::string &in, std::string &out) {
@@ -36,8 +39,13 @@ bool cp932_to_utf16le(const std::string &cp932, std::string &out) {
   return convert("UTF-16LE", "CP932", cp932, out);
 }
 
-bool cp932_lead_byte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+bool ascii_iequal(const std::string &a, const std::string &b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (toupper(static_cast<unsigned char>(a[i])) != toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string display_utf8(const std::string &cp932) {
@@ -48,7 +56,7 @@ std::string display_utf8(const std::string &cp932) {
   out.clear();
   for (size_t i = 0; i < cp932.size();) {
     size_t length =
-        cp932_lead_byte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size() ? 2 : 1;
+        cp932_is_lead_byte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size() ? 2 : 1;
     std::string piece;
     if (cp932_to_utf8(cp932.substr(i, length), piece)) {
       out += piece;

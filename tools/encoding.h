@@ -15,5 +15,5 @@ bool cp932_to_utf16le(const std::string &cp932, std::string &out);
 // For display: converts what it can; a byte that is not valid code page 932 shows as "\xNN".
 std::string display_utf8(const std::string &cp932);
 
-// True for a lead byte of a double-byte character of code page 932.
-bool cp932_lead_byte(unsigned char c);
+// Equality without regard to ASCII letter case, as Windows compares registry and file names.
+bool ascii_iequal(const std::string &a, const std::string &b);

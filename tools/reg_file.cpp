@@ -3,6 +3,8 @@
 // characters whole: the trail byte of a character such as 0x83 0x5C is not a backslash.
 #include "tools/reg_file.h"
 
+#include "core/cp932.h"
+
 #include "sim/sim.h"
 #include "tools/encoding.h"
 
@@ -46,18 +48,9 @@ static std::string trim(const std::string &s) {
   return s.substr(begin, end - begin);
 }
 
-static bool iequal(const std::string &a, const std::string &b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (toupper(static_cast<unsigned char>(a[i])) != toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Length of the character at s[i]: 2 for a complete double-byte character, else 1.
 static size_t char_length(const std::string &s, size_t i) {
-  return cp932_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+  return cp932_is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
 }
 
 // Splits a key path at backslashes that are characters of their own.
@@ -217,7 +210,7 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
     op.data = text + '\0';
     return true;
   }
-  if (iequal(rest.substr(0, 6), "dword:")) {
+  if (ascii_iequal(rest.substr(0, 6), "dword:")) {
     i += 6;
     unsigned long value = 0;
     size_t start = i;
@@ -231,10 +224,10 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
       op.data += static_cast<char>((value >> shift) & 0xFF);
     return true;
   }
-  if (iequal(rest.substr(0, 4), "hex:")) {
+  if (ascii_iequal(rest.substr(0, 4), "hex:")) {
     op.type = REG_BINARY;
     i += 4;
-  } else if (iequal(rest.substr(0, 4), "hex(")) {
+  } else if (ascii_iequal(rest.substr(0, 4), "hex(")) {
     i += 4;
     unsigned long type = 0;
     if (!read_hex_number(s, i, 8, type) || i + 1 >= s.size() || s[i] != ')' || s[i + 1] != ':')
@@ -265,11 +258,11 @@ static bool read_key_line(reg_reader &r, const std::string &line) {
   bool deletion = line.size() > 1 && line[1] == '-';
   std::string path = line.substr(deletion ? 2 : 1, line.size() - (deletion ? 3 : 2));
   std::vector<std::string> parts = split_path(path);
-  if (!iequal(parts[0], root_name)) {
+  if (!ascii_iequal(parts[0], root_name)) {
     static const char *other_roots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS",
                                         "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
     for (const char *other : other_roots)
-      if (iequal(parts[0], other))
+      if (ascii_iequal(parts[0], other))
         return reader_fail(r, std::string(other) + " is not simulated: only " + root_name);
     return reader_fail(r, "unknown root key '" + parts[0] + "'");
   }

@@ -305,15 +305,6 @@ static std::string file_group(bool colour, const std::vector<std::string> &files
   return out;
 }
 
-static bool same_path(const std::string &a, const std::string &b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (toupper(static_cast<unsigned char>(a[i])) != toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 std::string render_summary(const std::vector<sim::change> &changes, bool colour) {
   std::vector<std::string> keys = subjects(changes, sim::change::key_deleted);
   std::vector<std::string> values = subjects(changes, sim::change::value_deleted);
@@ -324,10 +315,10 @@ std::string render_summary(const std::vector<sim::change> &changes, bool colour)
   for (const std::string &a : subjects(changes, sim::change::attributes_set)) {
     bool deleted = false;
     for (const std::string &f : files)
-      deleted = deleted || same_path(a, f);
+      deleted = deleted || ascii_iequal(a, f);
     bool listed = false;
     for (const std::string &k : kept)
-      listed = listed || same_path(a, k);
+      listed = listed || ascii_iequal(a, k);
     if (!deleted && !listed)
       kept.push_back(a);
   }
