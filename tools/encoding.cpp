@@ -10,9 +10,22 @@
 #include <map>
 #include <utility>
 
+namespace {
+// The converters opened so far, by target and source, closed when the program ends.
+struct open_converters {
+  std::map<std::pair<std::string, std::string>, iconv_t> by_names;
+  ~open_converters() {
+    for (auto &c : by_names)
+      if (c.second != reinterpret_cast<iconv_t>(-1))
+        iconv_close(c.second);
+  }
+};
+} // namespace
+
 // One converter per direction, opened once: a large .reg file is converted line by line.
 static iconv_t converter(const char *to, const char *from) {
-  static std::map<std::pair<std::string, std::string>, iconv_t> open;
+  static open_converters converters;
+  auto &open = converters.by_names;
   auto key = std::make_pair(std::string(to), std::string(from));
   auto it = open.find(key);
   if (it == open.end())
