@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -172,38 +173,29 @@ void reg_file_export(benchmark::State &state) {
   state.SetComplexityN(n);
 }
 
-BENCHMARK(windows_2000_complete_run)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(windows_98_run)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(windows_2000_registry_run)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(machine_file_load)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(reg_file_load)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(reg_file_export)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+// Each case at two or three sizes, a factor of ten apart: the time must grow tenfold.
+const struct {
+  const char *name;
+  void (*run)(benchmark::State &);
+  int64_t smallest;
+  int sizes;
+} cases[] = {{"windows_2000_complete_run", windows_2000_complete_run, 1000, 3},
+             {"windows_98_run", windows_98_run, 1000, 3},
+             {"windows_2000_registry_run", windows_2000_registry_run, 100000, 2},
+             {"machine_file_load", machine_file_load, 10000, 2},
+             {"reg_file_load", reg_file_load, 100000, 2},
+             {"reg_file_export", reg_file_export, 100000, 2}};
+
+int register_cases() {
+  for (const auto &c : cases) {
+    benchmark::internal::Benchmark *b = benchmark::RegisterBenchmark(c.name, c.run);
+    for (int64_t n = c.smallest, i = 0; i < c.sizes; ++i, n *= 10)
+      b->Arg(n);
+    b->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+  }
+  return 0;
+}
+[[maybe_unused]] const int registered = register_cases();
 
 } // namespace
 
