@@ -3,7 +3,8 @@
 #               both Windows builds and their checks and end-to-end tests
 # make windows  build/win32/QuendalUninstall.exe (release) and build/win64/QuendalUninstall.exe
 # make fuzz     every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 60) each
-# make bench    whole runs of both families on machines of 100 to 10,000 devices (Google Benchmark)
+# make bench    whole runs of both families on machines of 1,000 to 100,000 devices and of a
+#               1,000,000-key registry, and the loading and export of such machines (Google Benchmark)
 # RELIABILITY_SEEDS=5000 make test-hosted
 #               the property test on 5,000 machines of each family instead of 250
 #               (RELIABILITY_FIRST_SEED picks the first seed)

@@ -11,23 +11,22 @@ namespace detail {
 
 void devices_reset() {
   m().devices.clear();
+  m().device_index.clear();
   m().sets.clear();
 }
 
+// A device by instance id (through the index), or by the number a set's element holds.
 static device_entry *find_device(const std::string &id, DWORD devinst = 0) {
   auto &devices = m().devices;
   if (devinst != 0) {
-    // Devices are appended with ascending numbers and only ever erased, so the list stays
-    // sorted by number: a set's element finds its device in logarithmic time.
+    // Devices are appended with ascending numbers and never move, so the list stays sorted
+    // by number: a set's element finds its device in logarithmic time.
     auto it = std::lower_bound(devices.begin(), devices.end(), devinst,
                                [](const device_entry &d, DWORD n) { return d.devinst < n; });
-    return it != devices.end() && it->devinst == devinst && ieq(it->d.instance_id, id) ? &*it
-                                                                                       : nullptr;
+    return it != devices.end() && it->devinst == devinst && !it->removed ? &*it : nullptr;
   }
-  for (auto &d : devices)
-    if (ieq(d.d.instance_id, id))
-      return &d;
-  return nullptr;
+  auto it = m().device_index.find(upper(id));
+  return it == m().device_index.end() ? nullptr : &devices[it->second];
 }
 
 static device_set *set_of(HDEVINFO h) {
@@ -71,6 +70,7 @@ void device_add(const device &d) {
     old->d = d;
     return;
   }
+  m().device_index.emplace(upper(d.instance_id), m().devices.size());
   m().devices.push_back(device_entry{d, m().next_devinst++});
 }
 
@@ -91,7 +91,8 @@ bool device_exists(const std::string &instance_id) {
 std::vector<std::string> device_list() {
   std::vector<std::string> out;
   for (auto &d : m().devices)
-    out.push_back(d.d.instance_id);
+    if (!d.removed)
+      out.push_back(d.d.instance_id);
   return out;
 }
 
@@ -127,7 +128,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HW
   if ((Flags & DIGCF_ALLCLASSES) && !(Flags & DIGCF_DEVICEINTERFACE)) {
     std::string prefix = upper(str(Enumerator));
     for (auto &d : m().devices) {
-      if ((Flags & DIGCF_PRESENT) && !d.d.present)
+      if (d.removed || ((Flags & DIGCF_PRESENT) && !d.d.present))
         continue;
       if (!prefix.empty() &&
           upper(d.d.instance_id).compare(0, prefix.size() + 1, prefix + "\\") != 0)
@@ -217,8 +218,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     return fail_with(d->d.remove_error);
   std::string id = d->d.instance_id;
   std::string driver = d->d.driver;
-  auto &v = m().devices;
-  v.erase(v.begin() + (d - v.data()));
+  d->removed = true;
+  m().device_index.erase(upper(id));
   // The element stays in the set, so enumeration by index goes on unchanged.
   record_change(sim::change::device_removed, id);
   if (!driver.empty())

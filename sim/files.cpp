@@ -13,9 +13,13 @@ void files_reset() {
   m().files.clear();
 }
 
+// Paths are split at '\\' and '/' characters; a double-byte character is never split (its
+// trail byte may be 0x5C, as in 表, or 0x7C, as in ポ).
 bool normalize_path(const std::string &in, std::string &out) {
   std::string p = in;
-  std::replace(p.begin(), p.end(), '/', '\\');
+  for (size_t i = 0; i < p.size(); i += char_length(p, i))
+    if (p[i] == '/')
+      p[i] = '\\';
   if (p.size() < 2 || p[1] != ':' || !std::isalpha(static_cast<unsigned char>(p[0])))
     return false; // the simulation has no current directory: full paths only
   std::vector<std::string> parts;
@@ -35,11 +39,13 @@ bool normalize_path(const std::string &in, std::string &out) {
     }
     cur.clear();
   };
-  for (size_t i = 2; i < p.size(); ++i) {
-    if (p[i] == '\\')
+  for (size_t i = 2; i < p.size();) {
+    size_t n = char_length(p, i);
+    if (n == 1 && p[i] == '\\')
       flush();
     else
-      cur += p[i];
+      cur.append(p, i, n);
+    i += n;
   }
   flush();
   out = p.substr(0, 2);
@@ -53,7 +59,10 @@ bool normalize_path(const std::string &in, std::string &out) {
 std::string parent_path(const std::string &n) {
   if (n.size() <= 3)
     return std::string(); // a drive root has no parent
-  size_t pos = n.rfind('\\');
+  size_t pos = std::string::npos;
+  for (size_t i = 0; i < n.size(); i += char_length(n, i))
+    if (n[i] == '\\')
+      pos = i;
   if (pos == std::string::npos)
     return std::string();
   return pos == 2 ? n.substr(0, 3) : n.substr(0, pos);
@@ -79,19 +88,24 @@ static bool folder_at(const std::string &normalized) {
   return f && f->folder;
 }
 
+// The folder and every missing folder above it, the topmost first.
 static void make_folders(const std::string &normalized) {
-  if (normalized.size() <= 3 || folder_at(normalized))
-    return;
-  make_folders(parent_path(normalized));
-  file_entry e;
-  e.path = normalized;
-  e.folder = true;
-  e.attributes = 0;
-  m().files[upper(normalized)] = e;
+  std::vector<std::string> missing;
+  for (std::string p = normalized; p.size() > 3 && !folder_at(p); p = parent_path(p))
+    missing.push_back(p);
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    file_entry e;
+    e.path = *it;
+    e.folder = true;
+    e.attributes = 0;
+    m().files[upper(*it)] = e;
+  }
 }
 
 static bool bad_name(const std::string &p) {
-  for (size_t i = 0; i < p.size(); ++i) {
+  for (size_t i = 0; i < p.size(); i += char_length(p, i)) {
+    if (char_length(p, i) == 2)
+      continue;
     char c = p[i];
     if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' ||
         (c == ':' && i != 1) || (static_cast<unsigned char>(c) < 32))

@@ -7,6 +7,17 @@ namespace sim {
 namespace detail {
 
 static const DWORD kErrorClassMismatch = 0xE0000203L;
+// The parse errors of setupapi.h: APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0 and 1.
+static const DWORD kErrorExpectedSectionName = 0xE0000000L;
+static const DWORD kErrorBadSectionNameLine = 0xE0000001L;
+
+// Where the character holding s[i] starts is i itself (s[i] is no trail byte).
+static bool starts_character(const std::string &s, size_t i) {
+  size_t at = 0;
+  while (at < i)
+    at += char_length(s, at);
+  return at == i;
+}
 
 // One field of a line: quotes removed ("" inside quotes is a quote), blanks outside quotes
 // trimmed at both ends.
@@ -77,7 +88,15 @@ static std::string strip_comment(const std::string &line) {
   return trim(line);
 }
 
-static std::vector<inf_section> parse_inf(const std::string &text) {
+// Reads the sections and lines of an INF text. Microsoft's list of Setup API errors names
+// what the parser refuses, and the simulation follows it for the two cases a hand-written
+// INF meets: a line that is no comment before the first section (ERROR_EXPECTED_SECTION_NAME,
+// "A section name was expected and not found") and a section name not ended by ']'
+// (ERROR_BAD_SECTION_NAME_LINE). `error_line` gets the 1-based line, as SetupOpenInfFile's
+// ErrorLine does. A ']' or a continuing '\\' must be characters of their own: the trail byte
+// of a double-byte character may have either value.
+static DWORD parse_inf(const std::string &text, std::vector<inf_section> &sections,
+                       UINT &error_line) {
   std::vector<std::string> physical;
   std::string cur;
   for (char c : text) {
@@ -90,31 +109,43 @@ static std::vector<inf_section> parse_inf(const std::string &text) {
   }
   physical.push_back(cur);
 
-  std::vector<inf_section> sections;
   std::string logical;
+  size_t first = 0; // the physical line where the logical line began
   for (size_t i = 0; i < physical.size(); ++i) {
     std::string part = strip_comment(physical[i]);
-    if (!part.empty() && part.back() == '\\' && i + 1 < physical.size()) {
-      part.pop_back(); // a trailing backslash continues the line
-      logical += part;
+    if (logical.empty())
+      first = i;
+    bool continued =
+        !part.empty() && part.back() == '\\' && starts_character(part, part.size() - 1);
+    if (continued)
+      part.pop_back();
+    if (continued && i + 1 < physical.size()) {
+      logical += part; // a trailing backslash continues the line
       continue;
     }
-    if (!part.empty() && part.back() == '\\')
-      part.pop_back();
     logical += part;
     std::string line = trim(logical);
     logical.clear();
     if (line.empty())
       continue;
     if (line[0] == '[') {
-      size_t close = line.find(']');
+      size_t close = std::string::npos;
+      for (size_t k = 1; k < line.size() && close == std::string::npos; k += char_length(line, k))
+        if (line[k] == ']')
+          close = k;
+      if (close == std::string::npos) {
+        error_line = static_cast<UINT>(first + 1);
+        return kErrorBadSectionNameLine;
+      }
       inf_section s;
-      s.name = trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      s.name = trim(line.substr(1, close - 1));
       sections.push_back(s);
       continue;
     }
-    if (sections.empty())
-      continue; // lines before the first section belong to none
+    if (sections.empty()) {
+      error_line = static_cast<UINT>(first + 1);
+      return kErrorExpectedSectionName;
+    }
     inf_line l;
     bool in_quote = false;
     size_t eq = std::string::npos;
@@ -135,7 +166,7 @@ static std::vector<inf_section> parse_inf(const std::string &text) {
     }
     sections.back().lines.push_back(l);
   }
-  return sections;
+  return 0;
 }
 
 static std::string substitute(const inf_file &f, const std::string &s);
@@ -204,6 +235,14 @@ static BOOL fail_with(DWORD error) {
   return FALSE;
 }
 
+// Whether a name has no path separator ('\\', '/' or a drive's ':') of its own.
+static bool bare_name(const std::string &name) {
+  for (size_t i = 0; i < name.size(); i += char_length(name, i))
+    if (char_length(name, i) == 1 && (name[i] == '\\' || name[i] == '/' || name[i] == ':'))
+      return false;
+  return true;
+}
+
 } // namespace detail
 
 using namespace detail;
@@ -230,9 +269,19 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
     return fail_open(ERROR_INVALID_PARAMETER);
   std::string name = FileName;
   std::string path = name;
-  if (name.find_first_of("\\/:") == std::string::npos)
-    path = m().windir + "\\inf\\" + name; // a bare name is looked up in the INF folder
-  const file_entry *f = find_file(path);
+  const file_entry *f = nullptr;
+  if (bare_name(name)) {
+    // As Microsoft's SetupOpenInfFile page says: a name without path separators is looked
+    // for in %windir%\inf first, then in the system directory.
+    path = m().windir + "\\inf\\" + name;
+    f = find_file(path);
+    if (!f || f->folder) {
+      path = m().sysdir + "\\" + name;
+      f = find_file(path);
+    }
+  } else {
+    f = find_file(path);
+  }
   if (!f || f->folder) {
     std::string n;
     bool folder_ok = normalize_path(path, n) && sim::folder_exists(parent_path(n));
@@ -240,7 +289,13 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
   }
   inf_file inf;
   inf.name = name;
-  inf.sections = parse_inf(f->contents);
+  UINT error_line = 0;
+  if (DWORD parse_error = parse_inf(f->contents, inf.sections, error_line)) {
+    m().last_error = parse_error;
+    if (ErrorLine)
+      *ErrorLine = error_line;
+    return INVALID_HANDLE_VALUE;
+  }
   bool section_found = false;
   const inf_line *sig = find_line(inf, "Version", "Signature", section_found);
   std::string signature = sig ? line_text(inf, *sig) : std::string();

@@ -9,10 +9,78 @@
 namespace sim {
 namespace detail {
 
+size_t char_count(const std::string &s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += char_length(s, i))
+    ++n;
+  return n;
+}
+
+bool separator_at(const std::string &s, size_t i) {
+  size_t at = 0;
+  while (at < i)
+    at += char_length(s, at);
+  return at == i && i < s.size() && s[i] == '\\';
+}
+
+std::vector<std::string> split_names(const std::string &path) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t i = 0; i <= path.size();) {
+    if (i == path.size() || path[i] == '\\') {
+      if (i > begin)
+        parts.push_back(path.substr(begin, i - begin));
+      begin = ++i;
+    } else {
+      i += char_length(path, i);
+    }
+  }
+  return parts;
+}
+
+std::string trim_backslashes(const std::string &s) {
+  size_t end = 0;
+  for (size_t i = 0; i < s.size();) {
+    size_t n = char_length(s, i);
+    if (n == 2 || s[i] != '\\')
+      end = i + n;
+    i += n;
+  }
+  return s.substr(0, end);
+}
+
+// The lower-case double-byte letters of code page 932 and the distance to their capitals:
+// full-width Latin, Greek, and Cyrillic (whose lower case skips 0x847F).
+static unsigned fold_double(unsigned c) {
+  if (c >= 0x8281 && c <= 0x829A)
+    return c - 0x21;
+  if (c >= 0x83BF && c <= 0x83D6)
+    return c - 0x20;
+  if (c >= 0x8470 && c <= 0x847E)
+    return c - 0x30;
+  if (c >= 0x8480 && c <= 0x8491)
+    return c - 0x31;
+  return c;
+}
+
+static char ascii_upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 std::string upper(const std::string &s) {
   std::string r = s;
-  for (char &c : r)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (size_t i = 0; i < r.size();) {
+    size_t n = char_length(r, i);
+    if (n == 2) {
+      unsigned c =
+          fold_double(static_cast<unsigned char>(r[i]) << 8 | static_cast<unsigned char>(r[i + 1]));
+      r[i] = static_cast<char>(c >> 8);
+      r[i + 1] = static_cast<char>(c & 0xFF);
+    } else {
+      r[i] = ascii_upper(r[i]);
+    }
+    i += n;
+  }
   return r;
 }
 
@@ -24,23 +92,24 @@ std::string lower(const std::string &s) {
 }
 
 bool ieq(const std::string &a, const std::string &b) {
-  // Byte by byte, without building upper-cased copies: called for every name of every lookup.
+  // Character by character, without building upper-cased copies: called for every value
+  // and INF line looked up. Folding keeps lead bytes lead bytes, so the boundaries in `a`
+  // serve for `b` as well.
   if (a.size() != b.size())
     return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
+  for (size_t i = 0; i < a.size();) {
+    size_t n = char_length(a, i);
+    if (n == 2) {
+      unsigned ca = static_cast<unsigned char>(a[i]) << 8 | static_cast<unsigned char>(a[i + 1]);
+      unsigned cb = static_cast<unsigned char>(b[i]) << 8 | static_cast<unsigned char>(b[i + 1]);
+      if (fold_double(ca) != fold_double(cb))
+        return false;
+    } else if (ascii_upper(a[i]) != ascii_upper(b[i])) {
       return false;
+    }
+    i += n;
+  }
   return true;
-}
-
-int icmp(const std::string &a, const std::string &b) {
-  std::string ua = upper(a), ub = upper(b);
-  return ua < ub ? -1 : (ua == ub ? 0 : 1);
-}
-
-bool iless(const std::string &a, const std::string &b) {
-  return icmp(a, b) < 0;
 }
 
 std::string str(const char *s) {
@@ -75,7 +144,7 @@ static bool subject_matches(const std::string &subject, const std::string &wante
   if (s == w)
     return true;
   return s.size() > w.size() && s.compare(s.size() - w.size(), w.size(), w) == 0 &&
-         s[s.size() - w.size() - 1] == '\\';
+         separator_at(s, s.size() - w.size() - 1);
 }
 
 DWORD enter(const char *function, const std::string &subject) {

@@ -4,8 +4,11 @@
 // sim/ implements those functions against one in-memory machine that a test (or the
 // uninstall-sim tool) sets up through the functions below. Registry paths given to
 // these helpers are relative to HKEY_LOCAL_MACHINE; file paths are full Windows paths.
-// Names are compared without regard to ASCII letter case and keep the case they were
-// created with, as on Windows.
+// Names are ANSI text of code page 932, as a Japanese Windows hands them to the A
+// functions: a double-byte character is one character whatever its second byte, so the
+// 0x5C trail byte of ソ or 表 is never taken for a backslash. Names are compared without
+// regard to letter case (ASCII and the code page's full-width Latin, Greek and Cyrillic
+// letters) and keep the case they were created with, as on Windows.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -47,16 +50,22 @@ void set_system_directory(const std::string &path);  // also creates the folder
 
 // ---- Registry ---------------------------------------------------------------------------
 
-// Creates the key and any missing parents (like RegCreateKeyEx).
-void reg_add_key(const std::string &path);
-// Sets a value, creating the key if needed. Data is stored byte for byte as given.
-void reg_set_value(const std::string &path, const std::string &name, DWORD type,
+// Creates the key and any missing parents (like RegCreateKeyEx). Windows' limits hold: a
+// key name of at most 255 characters, at most 512 levels below HKEY_LOCAL_MACHINE; false,
+// with nothing created, for a path beyond them.
+bool reg_add_key(const std::string &path);
+// Sets a value, creating the key if needed. Data is stored byte for byte as given. False,
+// with nothing changed, when the key breaks a limit or the name is over 16,383 characters.
+bool reg_set_value(const std::string &path, const std::string &name, DWORD type,
                    const std::string &data);
 // REG_SZ with its terminating zero byte included in the data.
-void reg_set_string(const std::string &path, const std::string &name, const std::string &text);
-void reg_set_dword(const std::string &path, const std::string &name, DWORD value);
+bool reg_set_string(const std::string &path, const std::string &name, const std::string &text);
+bool reg_set_dword(const std::string &path, const std::string &name, DWORD value);
 // Makes `alias` (e.g. SYSTEM\CurrentControlSet) a link to `target` (SYSTEM\ControlSet001):
 // every path through the alias reaches the target key, as NT's CurrentControlSet does.
+// SYSTEM\CurrentControlSet itself stands, as on NT, for the control set that the REG_DWORD
+// "Current" of SYSTEM\Select names (1: ControlSet001) when the registry has that value and
+// that control set; otherwise for `target`.
 void reg_add_link(const std::string &alias, const std::string &target);
 // RegOpenKeyExA of this key fails with ERROR_ACCESS_DENIED when the requested access has
 // any bit of `access_mask` (KEY_WRITE denies KEY_ALL_ACCESS and KEY_WRITE but not KEY_READ).
@@ -77,6 +86,12 @@ struct reg_value_data {
   std::string data;
 };
 std::vector<reg_value_data> reg_value_list(const std::string &path);
+// Calls `visit` for the key and every key below it, each before its subkeys, subkeys in
+// enumeration order, aliases left out and not followed; the path is relative to
+// HKEY_LOCAL_MACHINE with the names as stored. Any depth: the walk does not recurse.
+using reg_visitor =
+    std::function<void(const std::string &path, const std::vector<reg_value_data> &values)>;
+void reg_visit(const std::string &path, const reg_visitor &visit);
 
 // Added with the implementation (for loading .reg files and machine descriptions):
 // Deletes a key with all its subkeys and values, as a .reg file's [-key] does; an alias

@@ -10,33 +10,76 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
 namespace detail {
 
-// ---- Text helpers (ASCII letter case only, as the simulated names are ASCII) -------------
+// ---- Text helpers -------------------------------------------------------------------------
+// Names are ANSI text of code page 932, as a Japanese Windows hands them to the A functions:
+// those convert a name to Unicode before they look at it, so a double-byte character is one
+// character whatever its second byte is. The trail byte of ソ (0x83 0x5C) is no backslash, and
+// the trail byte of ヂ (0x83 0x61) no letter 'a' to be upper-cased.
+
+// A lead byte of code page 932 (IsDBCSLeadByte on a Japanese system).
+inline bool lead_byte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+// Length of the character at s[i]: 2 for a lead byte followed by another byte, else 1.
+inline size_t char_length(const std::string &s, size_t i) {
+  return lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+// Number of characters (a double-byte character counts as one).
+size_t char_count(const std::string &s);
+// Whether s[i] is a backslash of its own, not the trail byte of a double-byte character:
+// true only when i is where a character starts. Scans from the start of the string.
+bool separator_at(const std::string &s, size_t i);
+// Splits at backslashes that are characters of their own, dropping empty components (so
+// doubled and trailing backslashes are accepted).
+std::vector<std::string> split_names(const std::string &path);
+// The text without its trailing backslashes (a trail byte 0x5C stays).
+std::string trim_backslashes(const std::string &s);
+
+// Upper case as Windows compares names: the ASCII letters and the double-byte full-width
+// Latin, Greek and Cyrillic letters of the code page; every other byte as it is. Byte
+// lengths and character boundaries do not change.
 std::string upper(const std::string &s);
-std::string lower(const std::string &s);
+std::string lower(const std::string &s); // ASCII letters only: for module names
 bool ieq(const std::string &a, const std::string &b);
-// Compares the upper-cased forms, as NT orders key names.
-int icmp(const std::string &a, const std::string &b);
-bool iless(const std::string &a, const std::string &b);
 std::string str(const char *s); // "" for NULL
 
 // ---- Registry ---------------------------------------------------------------------------
-struct value_entry {
-  std::string name;
-  DWORD type;
-  std::string data;
-};
+// Windows' limits (Microsoft's "Registry element size limits"): a key name of 255
+// characters, a value name of 16,383 characters, a tree 512 levels deep. The page says a
+// key name "includes the absolute path"; what Windows enforces is the length of each name
+// between backslashes, and that is what the simulation follows. Levels are counted below
+// HKEY_LOCAL_MACHINE: a key 512 names deep is the deepest there can be.
+const size_t kMaxKeyName = 255;
+const size_t kMaxValueName = 16383;
+const size_t kMaxKeyDepth = 512;
+
+using value_entry = reg_value_data;
+
+struct key_node;
+// Subkeys by their upper-cased names: the order in which RegEnumKeyExA lists them.
+using subkey_map = std::map<std::string, std::shared_ptr<key_node>>;
 
 struct key_node {
-  std::string name;                               // as created
-  std::vector<std::shared_ptr<key_node>> subkeys; // sorted case-insensitively
-  std::vector<value_entry> values;                // creation order
+  std::string name; // as created
+  subkey_map subkeys;
+  // Where the last enumeration by index stood: RegEnumKeyExA with index 0, 1, 2, ... (or the
+  // same index again after a deletion) costs one step per call, not a walk from the start.
+  bool cursor_valid = false;
+  size_t cursor_index = 0;
+  subkey_map::iterator cursor;
+  std::vector<value_entry> values; // creation order
+  // Upper-cased value name -> position, kept only for keys with many values.
+  std::unique_ptr<std::unordered_map<std::string, size_t>> value_index;
   key_node *parent = nullptr;
   std::string link; // non-empty: an alias of this canonical path (relative to HKLM)
+  // An alias that stands for the control set SYSTEM\Select\Current names, when there is one.
+  bool follows_select = false;
   REGSAM deny = 0;
   bool deleted = false;
 };
@@ -71,6 +114,7 @@ const file_entry *find_file(const std::string &path);
 struct device_entry {
   device d;
   DWORD devinst;
+  bool removed = false; // removed ones stay in place, so that positions never move
 };
 struct devset_element {
   std::string instance_id;
@@ -112,7 +156,8 @@ struct machine {
 
   std::map<std::string, file_entry> files; // by upper-cased normalised path
 
-  std::vector<device_entry> devices;
+  std::vector<device_entry> devices;                    // in the order added, ascending devinst
+  std::unordered_map<std::string, size_t> device_index; // upper-cased instance id -> position
   DWORD next_devinst = 1;
   std::map<uintptr_t, device_set> sets;
 

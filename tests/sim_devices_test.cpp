@@ -124,6 +124,11 @@ TEST_F(SimDevices, RemovalKeepsTheSetsIndices) {
   EXPECT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &rec));
   EXPECT_EQ(3u, count(set));
   EXPECT_EQ(std::vector<std::string>{"USB\\X\\2"}, sim::device_list());
+  // A removed instance id can be added again; an id differing in case is the same one.
+  sim::device_add("usb\\x\\1", {"again"});
+  sim::device_add("USB\\X\\2", {"replaced"});
+  EXPECT_EQ((std::vector<std::string>{"USB\\X\\2", "usb\\x\\1"}), sim::device_list());
+  EXPECT_TRUE(sim::device_exists("Usb\\X\\1"));
   ASSERT_EQ(2u, sim::changes().size());
   EXPECT_EQ(sim::change::device_removed, sim::changes()[0].kind);
   EXPECT_EQ("USB\\X\\1", sim::changes()[0].subject);

@@ -60,6 +60,23 @@ TEST_F(SimFiles, PathsAreCaseInsensitiveWithBothSeparatorsAndDots) {
   EXPECT_FALSE(sim::file_exists("C:\\WINDOWS\\system32\\drivers\\Q40PUSB.SYS"));
 }
 
+// Double-byte characters are never split: 表 (0x95 0x5C) is no separator and ポ (0x83 0x7C)
+// no '|'; ヂ (0x83 0x61) and ア (0x83 0x41) stay two names.
+TEST_F(SimFiles, DoubleByteNamesAreKeptWhole) {
+  const std::string hyo = "\x95\x5C", po = "\x83\x7C", di = "\x83\x61", a = "\x83\x41";
+  const std::string folder = "C:\\WINDOWS\\" + hyo;
+  sim::file_add(folder + "\\" + po + ".inf");
+  sim::file_add(folder + "\\" + di + ".inf");
+  EXPECT_TRUE(sim::folder_exists(folder));
+  EXPECT_FALSE(sim::folder_exists("C:\\WINDOWS\\\x95"));
+  EXPECT_FALSE(sim::file_exists(folder + "\\" + a + ".inf"));
+  EXPECT_TRUE(SetFileAttributesA((folder + "\\" + po + ".inf").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(DeleteFileA((folder + "/" + po + ".inf").c_str()));
+  EXPECT_EQ(std::vector<std::string>{folder + "\\" + di + ".inf"}, sim::file_list());
+  EXPECT_FALSE(SetFileAttributesA((folder + "\\" + po + ".inf").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError()); // its folder is there
+}
+
 struct missing_case {
   const char *path;
   DWORD error;

@@ -133,4 +133,45 @@ TEST_F(SimInf, LeakAndFaultSubjects) {
   EXPECT_EQ(DWORD(ERROR_INVALID_DATA), GetLastError());
 }
 
+// What setupapi refuses, with the 1-based ErrorLine; names whose double-byte characters end
+// in 0x5C ('\') or 0x5D (']') read whole; a bare name looked for in the INF folder, then in
+// the system folder.
+TEST_F(SimInf, ParseErrorsDoubleByteNamesAndFolders) {
+  const std::string zo = "\x83\x5D", ok = "[Version]\r\nSignature=$Chicago$\r\n[" + zo + "]\r\n";
+  sim::file_add("C:\\WINDOWS\\system32\\both.inf", 0, ok + "Key=system\r\n");
+  sim::file_add("C:\\WINDOWS\\system32\\sys.inf", 0, ok + "Key=system\r\n");
+  const struct {
+    std::string name, text;
+    DWORD error;
+    UINT line;
+    std::string key;
+  } cases[] = {
+      {"a.inf", "Signature=$Chicago$\r\n" + ok, 0xE0000000, 1, ""}, // ERROR_EXPECTED_SECTION_NAME
+      {"b.inf", "; c\r\n\r\n" + ok + "[USBTA\r\nx=y\r\n", 0xE0000001, 6,
+       ""},                                                 // ..._SECTION_NAME_LINE
+      {"c.inf", ok + "[" + zo + "\r\n", 0xE0000001, 4, ""}, // the trail byte is no ']'
+      {"\x95\x5C.inf", ok + "Key=\x83\x5C\r\nNext=1\r\n", 0, 0, "\x83\x5C"}, // not continued
+      {"both.inf", ok + "Key=inf\r\n", 0, 0, "inf"},
+      {"SYS.INF", "", 0, 0, "system"},
+  };
+  for (const auto &c : cases) {
+    if (!c.text.empty())
+      sim::inf_add(c.name, c.text);
+    UINT line = 99;
+    HINF h = SetupOpenInfFileA(c.name.c_str(), nullptr, INF_STYLE_WIN4, &line);
+    if (c.error) {
+      EXPECT_EQ(INVALID_HANDLE_VALUE, h) << c.name;
+      EXPECT_EQ(c.error, GetLastError()) << c.name;
+      EXPECT_EQ(c.line, line) << c.name;
+      continue;
+    }
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << c.name;
+    char buf[64];
+    DWORD size = 0;
+    EXPECT_TRUE(SetupGetLineTextA(nullptr, h, zo.c_str(), "Key", buf, sizeof buf, &size));
+    EXPECT_EQ(c.key, buf) << c.name;
+    SetupCloseInfFile(h);
+  }
+}
+
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -344,6 +345,123 @@ TEST_F(SimRegistry, SetupDeletionHelpers) {
   EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet"));
   EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services"));
   EXPECT_TRUE(sim::changes().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Code page 932: ソ 表 能 end in 0x5C; ヂ (0x83 0x61) and ア (0x83 0x41) differ in a byte
+// that ASCII would upper-case; ａ and Ａ, а and А are one letter in two cases.
+TEST_F(SimRegistry, NamesKeepDoubleByteCharactersWhole) {
+  const std::string so = "\x83\x5C", hyo_no = "\x95\x5C\x94\x5C", soft = "SOFTWARE\\\x83\x5C";
+  sim::reg_add_key(soft + "\\" + hyo_no);
+  EXPECT_EQ(std::vector<std::string>{so}, sim::reg_subkeys("SOFTWARE"));
+  HKEY parent = open((soft + "\\").c_str()); // the backslash goes, the trail byte stays
+  char name[260];
+  DWORD n = sizeof name;
+  ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(parent, 0, name, &n, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(hyo_no, std::string(name, n));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, name));
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + soft + "\\" + hyo_no, sim::changes().back().subject);
+  RegCloseKey(parent);
+  const std::pair<std::string, std::string> same[] = {
+      {"\x82\x81", "\x82\x60"}, {"\x84\x70", "\x84\x40"}, {"\x84\x80", "\x84\x4F"}};
+  for (const auto &names : same) {
+    sim::reg_add_key("T\\" + names.first);
+    EXPECT_TRUE(sim::reg_key_exists("T\\" + names.second)) << names.first;
+  }
+  EXPECT_FALSE(sim::reg_key_exists("T\\\x82\x81\x83\x41"));
+  sim::reg_add_key("T\\\x83\x61");
+  EXPECT_FALSE(sim::reg_key_exists("T\\\x83\x41"));
+}
+
+TEST_F(SimRegistry, WindowsLimitsOnNamesAndDepth) {
+  auto levels = [](int n) {
+    std::string path = "k";
+    for (int i = 1; i < n; ++i)
+      path += "\\k";
+    return path;
+  };
+  const struct {
+    std::string key, value;
+    bool accepted;
+  } cases[] = {
+      {"T\\" + std::string(255, 'n'), "", true},
+      {"T\\" + std::string(256, 'n'), "", false},
+      {"T\\" + std::string(254, 'n') + "\x83\x5C", "", true}, // 255 characters in 256 bytes
+      {"T", std::string(16383, 'v'), true},
+      {"T", std::string(16384, 'v'), false},
+      {levels(512), "", true},
+      {levels(513), "", false},
+      // Through the alias the depth is that of SYSTEM\ControlSet001\...
+      {"SYSTEM\\CurrentControlSet\\" + levels(510), "", true},
+      {"SYSTEM\\CurrentControlSet\\" + levels(511), "", false},
+  };
+  for (const auto &c : cases) {
+    sim::machine_win2000();
+    EXPECT_EQ(c.accepted, sim::reg_set_dword(c.key, c.value, 1)) << c.key.size();
+    EXPECT_EQ(c.accepted, sim::reg_key_exists(c.key)) << c.key.size();
+    EXPECT_EQ(c.accepted, sim::reg_key_exists("T") || sim::reg_key_exists("k") ||
+                              sim::reg_key_exists("SYSTEM\\ControlSet001\\k"))
+        << "nothing is left of a refusal";
+  }
+  // The deepest tree goes in one Windows 98 deletion, recorded parent first.
+  sim::machine_win98();
+  ASSERT_TRUE(sim::reg_add_key(levels(512)));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "k"));
+  ASSERT_EQ(512u, sim::changes().size());
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + levels(512), sim::changes().back().subject);
+}
+
+// Enumeration by index while keys are deleted and added lists what a fresh list would: the
+// cursor that makes walks cheap never shows a stale order.
+TEST_F(SimRegistry, EnumerationByIndexFollowsDeletionsAndAdditions) {
+  std::vector<std::string> model;
+  auto add = [&model](const std::string &name) {
+    sim::reg_add_key("T\\" + name);
+    model.insert(std::lower_bound(model.begin(), model.end(), name), name);
+  };
+  for (int i = 0; i < 60; ++i)
+    add(std::to_string(1000 + i * 7 % 60));
+  HKEY t = open("T");
+  unsigned seed = 7;
+  for (int step = 0; step < 400; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    // Mostly upward walks, as the uninstaller makes, and some jumps.
+    DWORD index = step % 4 ? (step / 4) % (model.size() + 1) : (seed >> 8) % (model.size() + 2);
+    char name[260];
+    DWORD n = sizeof name;
+    LONG r = RegEnumKeyExA(t, index, name, &n, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(index < model.size() ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS, r) << step;
+    if (r != ERROR_SUCCESS)
+      continue;
+    ASSERT_EQ(model[index], name) << "step " << step;
+    if ((seed >> 4) % 3 == 0) {
+      ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(t, name));
+      model.erase(model.begin() + index);
+    } else if ((seed >> 4) % 3 == 1) {
+      add(std::to_string(2000 + step));
+    }
+  }
+  RegCloseKey(t);
+}
+
+TEST_F(SimRegistry, CurrentControlSetFollowsSelectCurrent) {
+  // Select\Current (0: none) and the control set behind CurrentControlSet.
+  const std::pair<DWORD, const char *> cases[] = {
+      {0, "ControlSet001"}, {2, "ControlSet002"}, {3, "ControlSet001"}}; // 3: no such set
+  for (const auto &c : cases) {
+    sim::machine_win2000();
+    sim::reg_add_key("SYSTEM\\ControlSet002\\Services");
+    if (c.first)
+      sim::reg_set_dword("SYSTEM\\Select", "Current", c.first);
+    HKEY k = open("SYSTEM\\CurrentControlSet\\Services");
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(k));
+    sim::reg_add_key("SYSTEM\\CurrentControlSet\\Services\\Added");
+    EXPECT_TRUE(sim::reg_key_exists(std::string("SYSTEM\\") + c.second + "\\Services\\Added"))
+        << c.first;
+  }
 }
 
 } // namespace

@@ -46,7 +46,7 @@ const char sample_body[] = R"(
 "名前"="値ソ"
 "Old"=-
 
-[HKEY_LOCAL_MACHINE\SOFTWARE\Sample\日本語キー]
+[HKEY_LOCAL_MACHINE\SOFTWARE\Sample\日本語キー表示能予]
 "x"=dword:1
 
 [-HKEY_LOCAL_MACHINE\SOFTWARE\Gone]
@@ -69,6 +69,14 @@ const char regedit5_strings[] = R"(
 void existing_content() {
   sim::reg_set_string("SOFTWARE\\Sample", "Old", "x");
   sim::reg_add_key("SOFTWARE\\Gone\\Sub");
+}
+
+// "\k\k..." with `levels` names.
+std::string deep_path(int levels) {
+  std::string path;
+  for (int i = 0; i < levels; ++i)
+    path += "\\k";
+  return path;
 }
 
 bool load(const std::string &bytes, reg_format &format, load_error &error) {
@@ -144,7 +152,10 @@ TEST(reg_file, every_value_form_is_read) {
   EXPECT_EQ(sim::reg_value(key, "Long"), long_data);
   EXPECT_FALSE(sim::reg_value_exists(key, "Old"));
   EXPECT_FALSE(sim::reg_key_exists("SOFTWARE\\Gone"));
-  EXPECT_EQ(sim::reg_value(key + "\\" + cp932("日本語キー"), "x"), std::string("\1\0\0\0", 4));
+  // 表, 示... end in 0x5C: one key, not four nested ones.
+  EXPECT_EQ(sim::reg_subkeys(key), std::vector<std::string>{cp932("日本語キー表示能予")});
+  EXPECT_EQ(sim::reg_value(key + "\\" + cp932("日本語キー表示能予"), "x"),
+            std::string("\1\0\0\0", 4));
 }
 
 TEST(reg_file, operations_keep_their_lines) {
@@ -172,6 +183,7 @@ TEST(reg_file, round_trip_in_both_formats) {
     sim::reg_set_value("SOFTWARE\\Odd", "short dword", REG_DWORD, "\x01\x02");
     sim::reg_set_value("SOFTWARE\\Odd", "q\"uo\\te", REG_EXPAND_SZ, std::string("x\0", 2));
     sim::reg_add_key("SOFTWARE\\Odd\\Empty");
+    sim::reg_set_dword("SOFTWARE\\Odd" + deep_path(510), "deepest", 1); // 512 levels
     std::string before = registry_dump();
     std::string exported, problem;
     ASSERT_TRUE(write_reg(format, exported, problem)) << problem;
@@ -226,7 +238,11 @@ TEST(reg_file, malformed_input_is_refused_with_its_line) {
   } rows[] = {
       {"\"a\"=\"b\"\n", 2, "before the first [key]"},
       {"[HKEY_LOCAL_MACHINE\\X\n", 2, "must end with ']'"},
-      {"\n[HKEY_CURRENT_USER\\X]\n", 3, "not simulated"},
+      {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 2, "256 characters"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"" + std::string(16384, 'v') + "\"=\"\"\n", 3,
+       "16384 characters"},
+      {"[HKEY_LOCAL_MACHINE" + deep_path(513) + "]\n", 2, "513 levels deep"},
+      {"\n[HKEY_LOCAL_MACHINE" + deep_path(50000) + "]\n", 3, "50000 levels deep"},
       {"[HKEY_NOWHERE\\X]\n", 2, "unknown root key"},
       {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
       {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"open\n", 3, "not closed"},
@@ -273,8 +289,6 @@ TEST(reg_file, malformed_files_as_a_whole) {
       {utf16_file("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n"
                   "\"a\"=hex(2):41,00,42\n"),
        4, "odd number of bytes"},
-      {utf16_file("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xF0\x9F\x98\x80]\n"),
-       2, "outside code page 932"},
   };
   for (const row &r : rows) {
     reg_format format;
@@ -285,6 +299,43 @@ TEST(reg_file, malformed_files_as_a_whole) {
     EXPECT_NE(error.what.find(r.what), std::string::npos) << r.what << " -> " << error.what;
     EXPECT_EQ(describe(error), "bad.reg:" + std::to_string(r.line) + ": " + error.what);
   }
+}
+
+// A whole-registry export: the other roots are skipped, characters that code page 932 lacks
+// are read as '?', each with a warning naming its line; HKEY_LOCAL_MACHINE is kept.
+TEST(reg_file, real_exports_are_read_with_warnings) {
+  std::string text = "Windows Registry Editor Version 5.00\n"
+                     "\n"
+                     "[HKEY_CURRENT_USER\\Software\\X]\n"
+                     "\"a\"=hex:00,\\\n"
+                     "  01\n"
+                     "\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\xC2\xAE Windows\xC2\xAE]\n"
+                     "\"Name\"=hex(2):41,00,3d,d8,00,de,00,00\n"
+                     "[HKEY_CLASSES_ROOT\\.txt]\n"
+                     "@=\"txtfile\"\n";
+  reg_format format;
+  std::vector<reg_op> ops;
+  load_error error;
+  std::vector<load_error> warnings;
+  ASSERT_TRUE(read_reg_text(utf16_file(text), "full.reg", format, ops, error, &warnings))
+      << describe(error);
+  sim::machine_win2000();
+  apply_reg(ops);
+  EXPECT_EQ(sim::reg_subkeys("SOFTWARE"), std::vector<std::string>{"Microsoft? Windows?"});
+  EXPECT_EQ(sim::reg_value("SOFTWARE\\Microsoft? Windows?", "Name"), std::string("A?\0", 3));
+  std::vector<std::string> shown;
+  for (const load_error &w : warnings)
+    shown.push_back(describe_warning(w));
+  const std::string lost =
+      " outside code page 932 read as '?', as Windows' ANSI functions see them";
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "full.reg:3: warning: section of HKEY_CURRENT_USER skipped: only "
+                       "HKEY_LOCAL_MACHINE is simulated",
+                       "full.reg:7: warning: 2 characters" + lost,
+                       "full.reg:8: warning: string data: 1 character" + lost,
+                       "full.reg:9: warning: section of HKEY_CLASSES_ROOT skipped: only "
+                       "HKEY_LOCAL_MACHINE is simulated"}));
 }
 
 } // namespace

@@ -7,20 +7,82 @@
 
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <utility>
+
+namespace {
+// The converters opened so far, by target and source, closed when the program ends.
+struct open_converters {
+  std::map<std::pair<std::string, std::string>, iconv_t> by_names;
+  ~open_converters() {
+    for (auto &c : by_names)
+      if (c.second != reinterpret_cast<iconv_t>(-1))
+        iconv_close(c.second);
+  }
+};
+} // namespace
+
+// One converter per direction, opened once: a large .reg file is converted line by line.
+static iconv_t converter(const char *to, const char *from) {
+  static open_converters converters;
+  auto &open = converters.by_names;
+  auto key = std::make_pair(std::string(to), std::string(from));
+  auto it = open.find(key);
+  if (it == open.end())
+    it = open.emplace(key, iconv_open(to, from)).first;
+  iconv_t c = it->second;
+  if (c != reinterpret_cast<iconv_t>(-1))
+    iconv(c, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+  return c;
+}
 
 static bool convert(const char *to, const char *from, const std::string &in, std::string &out) {
-  iconv_t converter = iconv_open(to, from);
-  if (converter == reinterpret_cast<iconv_t>(-1))
+  iconv_t c = converter(to, from);
+  if (c == reinterpret_cast<iconv_t>(-1))
     return false;
   out.assign(in.size() * 4 + 8, '\0');
   char *in_ptr = const_cast<char *>(in.data());
   size_t in_left = in.size();
   char *out_ptr = &out[0];
   size_t out_left = out.size();
-  size_t result = iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(converter);
+  size_t result = iconv(c, &in_ptr, &in_left, &out_ptr, &out_left);
   out.resize(out.size() - out_left);
   return result != static_cast<size_t>(-1) && in_left == 0;
+}
+
+size_t utf16le_to_cp932_default(const std::string &utf16, std::string &out) {
+  iconv_t c = converter("CP932", "UTF-16LE");
+  out.assign(utf16.size() * 2 + 8, '\0');
+  char *in_ptr = const_cast<char *>(utf16.data());
+  size_t in_left = utf16.size() & ~static_cast<size_t>(1);
+  char *out_ptr = &out[0];
+  size_t out_left = out.size();
+  size_t replaced = 0;
+  while (in_left > 0) {
+    if (c != reinterpret_cast<iconv_t>(-1) &&
+        iconv(c, &in_ptr, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1))
+      break;
+    // A character the code page lacks, or a surrogate without its partner: one default
+    // character for the code unit (two for a pair, which is one character).
+    unsigned unit = static_cast<unsigned char>(in_ptr[0]) | static_cast<unsigned char>(in_ptr[1])
+                                                                << 8;
+    size_t skip = 2;
+    if (unit >= 0xD800 && unit <= 0xDBFF && in_left >= 4) {
+      unsigned next = static_cast<unsigned char>(in_ptr[2]) | static_cast<unsigned char>(in_ptr[3])
+                                                                  << 8;
+      if (next >= 0xDC00 && next <= 0xDFFF)
+        skip = 4;
+    }
+    *out_ptr++ = '?';
+    --out_left;
+    in_ptr += skip;
+    in_left -= skip;
+    ++replaced;
+    if (c != reinterpret_cast<iconv_t>(-1))
+      iconv(c, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.resize(out.size() - out_left);
+  return replaced;
 }
 
 bool cp932_to_utf8(const std::string &cp932, std::string &out) {

@@ -3,6 +3,7 @@
 // and UTF-16LE (the Unicode .reg format).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Each returns false, leaving `out` unspecified, when the input is not valid in its encoding
@@ -11,6 +12,13 @@ bool cp932_to_utf8(const std::string &cp932, std::string &out);
 bool utf8_to_cp932(const std::string &utf8, std::string &out);
 bool utf16le_to_cp932(const std::string &utf16, std::string &out);
 bool cp932_to_utf16le(const std::string &cp932, std::string &out);
+
+// UTF-16LE to code page 932 as Windows' ANSI functions hand Unicode names and texts to their
+// callers (WideCharToMultiByte with the code page's default character): each character the
+// code page lacks, and each surrogate without its partner, becomes the default character
+// '?'. Best-fit replacements are not simulated. Returns how many characters were replaced;
+// an odd last byte is ignored.
+size_t utf16le_to_cp932_default(const std::string &utf16, std::string &out);
 
 // For display: converts what it can; a byte that is not valid code page 932 shows as "\xNN".
 std::string display_utf8(const std::string &cp932);

@@ -335,7 +335,7 @@ static bool read_registry(machine_reader &r, const std::vector<std::string> &w) 
     std::string path = join_path(r.base_directory, w[1]);
     if (!std::ifstream(path))
       return reader_fail(r, "cannot read the .reg file '" + w[1] + "'");
-    if (!read_reg_file(path, format, ops, *r.error))
+    if (!read_reg_file(path, format, ops, *r.error, &m.warnings))
       return false;
     if (!m.has_reg_format) {
       m.has_reg_format = true;
@@ -359,7 +359,7 @@ static bool read_registry(machine_reader &r, const std::vector<std::string> &w) 
   }
   r.index = start + block.size();
   return read_reg_body(block, static_cast<int>(start) + 2, reg_format_regedit4, r.file, m.registry,
-                       *r.error);
+                       *r.error, &m.warnings);
 }
 
 static bool read_link(machine_reader &r, const std::vector<std::string> &w) {

@@ -58,6 +58,7 @@ struct machine_description {
   std::vector<sim::device> devices;
   std::vector<std::pair<std::string, REGSAM>> denied_keys;
   std::vector<sim::fault> faults;
+  std::vector<load_error> warnings; // what the .reg files held that was taken in part
 };
 
 // `base_directory` is where FILE arguments are looked for ("" for the current directory).

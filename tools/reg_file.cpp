@@ -8,6 +8,7 @@
 #include "sim/sim.h"
 #include "tools/encoding.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -21,6 +22,12 @@ std::string describe(const load_error &error) {
   if (error.line <= 0)
     return error.file + ": " + error.what;
   return error.file + ":" + std::to_string(error.line) + ": " + error.what;
+}
+
+std::string describe_warning(const load_error &warning) {
+  load_error shown = warning;
+  shown.what = "warning: " + warning.what;
+  return describe(shown);
 }
 
 static bool fail(load_error &error, const std::string &file, int line, const std::string &what) {
@@ -53,6 +60,20 @@ static size_t char_length(const std::string &s, size_t i) {
   return cp932_is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
 }
 
+static size_t char_count(const std::string &s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += char_length(s, i))
+    ++n;
+  return n;
+}
+
+// Windows' limits on what a registry holds (Microsoft's "Registry element size limits"): a
+// key name of 255 characters, a value name of 16,383, a tree 512 levels deep (counted here
+// below HKEY_LOCAL_MACHINE). A file beyond them could not have been exported from Windows.
+static const size_t max_key_name = 255;
+static const size_t max_value_name = 16383;
+static const size_t max_key_depth = 512;
+
 // Splits a key path at backslashes that are characters of their own.
 static std::vector<std::string> split_path(const std::string &path) {
   std::vector<std::string> parts(1);
@@ -78,9 +99,11 @@ struct reg_reader {
   std::string file;
   bool in_key;
   bool key_deleted;
+  bool skipping; // in a section of another root: read, but not kept
   std::string key;
   std::vector<reg_op> *ops;
   load_error *error;
+  std::vector<load_error> *warnings; // may be null
 };
 
 static int line_number(const reg_reader &r) {
@@ -89,6 +112,17 @@ static int line_number(const reg_reader &r) {
 
 static bool reader_fail(reg_reader &r, const std::string &what) {
   return fail(*r.error, r.file, line_number(r), what);
+}
+
+static void warn(std::vector<load_error> *warnings, const std::string &file, int line,
+                 const std::string &what) {
+  if (warnings)
+    warnings->push_back(load_error{file, line, what});
+}
+
+static std::string replaced_text(size_t replaced) {
+  return std::to_string(replaced) + (replaced == 1 ? " character" : " characters") +
+         " outside code page 932 read as '?', as Windows' ANSI functions see them";
 }
 
 // Whether only blanks or a comment follow position i.
@@ -244,8 +278,9 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
   if (r.format == reg_format_regedit5 && string_type(op.type)) {
     if (bytes.size() % 2 != 0)
       return reader_fail(r, "UTF-16 string data with an odd number of bytes");
-    if (!utf16le_to_cp932(bytes, op.data))
-      return reader_fail(r, "string data has a character outside code page 932");
+    if (size_t replaced = utf16le_to_cp932_default(bytes, op.data))
+      if (!r.skipping)
+        warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced));
   } else {
     op.data = bytes;
   }
@@ -258,18 +293,34 @@ static bool read_key_line(reg_reader &r, const std::string &line) {
   bool deletion = line.size() > 1 && line[1] == '-';
   std::string path = line.substr(deletion ? 2 : 1, line.size() - (deletion ? 3 : 2));
   std::vector<std::string> parts = split_path(path);
+  r.in_key = true;
+  r.key_deleted = deletion;
+  r.skipping = false;
   if (!ascii_iequal(parts[0], root_name)) {
-    static const char *other_roots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS",
-                                        "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+    // A whole-registry export holds the other roots too; the uninstaller reads only
+    // HKEY_LOCAL_MACHINE, so their sections (and the values in them) are left out.
+    static const char *other_roots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
+                                        "HKEY_USERS",        "HKEY_CURRENT_CONFIG",
+                                        "HKEY_DYN_DATA",     "HKEY_PERFORMANCE_DATA"};
     for (const char *other : other_roots)
-      if (ascii_iequal(parts[0], other))
-        return reader_fail(r, std::string(other) + " is not simulated: only " + root_name);
+      if (ascii_iequal(parts[0], other)) {
+        warn(r.warnings, r.file, line_number(r),
+             std::string("section of ") + other + " skipped: only " + root_name + " is simulated");
+        r.skipping = true;
+        return true;
+      }
     return reader_fail(r, "unknown root key '" + parts[0] + "'");
   }
+  if (parts.size() - 1 > max_key_depth)
+    return reader_fail(r, "the key is " + std::to_string(parts.size() - 1) +
+                              " levels deep: Windows allows " + std::to_string(max_key_depth));
   std::string key;
   for (size_t p = 1; p < parts.size(); ++p) {
     if (parts[p].empty())
       return reader_fail(r, "empty key name in '" + path + "'");
+    if (char_count(parts[p]) > max_key_name)
+      return reader_fail(r, "a key name of " + std::to_string(char_count(parts[p])) +
+                                " characters: Windows allows " + std::to_string(max_key_name));
     key += (p > 1 ? "\\" : "") + parts[p];
   }
   reg_op op;
@@ -277,8 +328,6 @@ static bool read_key_line(reg_reader &r, const std::string &line) {
   op.key = key;
   op.line = line_number(r);
   r.ops->push_back(op);
-  r.in_key = true;
-  r.key_deleted = deletion;
   r.key = key;
   return true;
 }
@@ -295,19 +344,25 @@ static bool read_value_line(reg_reader &r, const std::string &s, size_t i) {
     ++i;
   } else if (!read_quoted(r, s, i, op.name)) {
     return false;
+  } else if (char_count(op.name) > max_value_name) {
+    return reader_fail(r, "a value name of " + std::to_string(char_count(op.name)) +
+                              " characters: Windows allows " + std::to_string(max_value_name));
   }
   i = skip_blanks(s, i);
   if (i >= s.size() || s[i] != '=')
     return reader_fail(r, "expected '=' after the value name");
   if (!read_value_data(r, s, i + 1, op))
     return false;
-  r.ops->push_back(op);
+  if (!r.skipping)
+    r.ops->push_back(op);
   return true;
 }
 
 bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_format format,
-                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error) {
-  reg_reader r{&lines, 0, first_line, format, file_name, false, false, "", &ops, &error};
+                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error,
+                   std::vector<load_error> *warnings) {
+  reg_reader r{&lines, 0,     first_line, format, file_name, false,
+               false,  false, "",         &ops,   &error,    warnings};
   for (; r.index < lines.size(); ++r.index) {
     const std::string &s = lines[r.index];
     size_t i = skip_blanks(s, 0);
@@ -346,24 +401,25 @@ static std::vector<std::string> split_lines(const std::string &bytes) {
   return lines;
 }
 
-// The lines of a UTF-16LE text (without its byte-order mark), each converted to code page 932.
+// The lines of a UTF-16LE text (without its byte-order mark), each converted to code page 932
+// as the ANSI functions would see it; a line with characters the code page lacks gets a
+// warning.
 static bool utf16_lines(const std::string &text, const std::string &file_name,
-                        std::vector<std::string> &lines, load_error &error) {
-  std::string current;
+                        std::vector<std::string> &lines, load_error &error,
+                        std::vector<load_error> *warnings) {
+  size_t start = 0;
   for (size_t i = 0; i + 1 < text.size(); i += 2) {
     bool line_feed = text[i] == '\n' && text[i + 1] == '\0';
-    if (!line_feed)
-      current += text.substr(i, 2);
-    if (line_feed || i + 3 >= text.size()) {
-      if (current.size() >= 2 && current[current.size() - 2] == '\r' && current.back() == '\0')
-        current.resize(current.size() - 2);
-      std::string converted;
-      if (!utf16le_to_cp932(current, converted))
-        return fail(error, file_name, static_cast<int>(lines.size()) + 1,
-                    "a character outside code page 932 (or not valid UTF-16)");
-      lines.push_back(converted);
-      current.clear();
-    }
+    if (!line_feed && i + 3 < text.size())
+      continue;
+    size_t end = line_feed ? i : i + 2;
+    if (end - start >= 2 && text[end - 2] == '\r' && text[end - 1] == '\0')
+      end -= 2;
+    std::string converted;
+    if (size_t replaced = utf16le_to_cp932_default(text.substr(start, end - start), converted))
+      warn(warnings, file_name, static_cast<int>(lines.size()) + 1, replaced_text(replaced));
+    lines.push_back(converted);
+    start = i + 2;
   }
   if (text.size() % 2 != 0)
     return fail(error, file_name, static_cast<int>(lines.size()) + 1,
@@ -372,10 +428,11 @@ static bool utf16_lines(const std::string &text, const std::string &file_name,
 }
 
 bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_format &format,
-                   std::vector<reg_op> &ops, load_error &error) {
+                   std::vector<reg_op> &ops, load_error &error, std::vector<load_error> *warnings) {
+  size_t first_warning = warnings ? warnings->size() : 0;
   std::vector<std::string> lines;
   if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-    if (!utf16_lines(bytes.substr(2), file_name, lines, error))
+    if (!utf16_lines(bytes.substr(2), file_name, lines, error, warnings))
       return false;
   } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
     return fail(error, file_name, 1,
@@ -393,17 +450,22 @@ bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_f
     return fail(error, file_name, 1,
                 std::string("the first line must be \"") + header4 + "\" or \"" + header5 + "\"");
   lines.erase(lines.begin());
-  return read_reg_body(lines, 2, format, file_name, ops, error);
+  bool read = read_reg_body(lines, 2, format, file_name, ops, error, warnings);
+  if (warnings) // those of the conversion came first: in line order with the others
+    std::stable_sort(warnings->begin() + static_cast<std::ptrdiff_t>(first_warning),
+                     warnings->end(),
+                     [](const load_error &a, const load_error &b) { return a.line < b.line; });
+  return read;
 }
 
 bool read_reg_file(const std::string &path, reg_format &format, std::vector<reg_op> &ops,
-                   load_error &error) {
+                   load_error &error, std::vector<load_error> *warnings) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
     return fail(error, path, 0, "cannot be read");
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return read_reg_text(bytes.str(), path, format, ops, error);
+  return read_reg_text(bytes.str(), path, format, ops, error, warnings);
 }
 
 void apply_reg(const std::vector<reg_op> &ops) {
@@ -503,14 +565,16 @@ static bool writable_name(const std::string &name) {
   return name.find_first_of("\r\n") == std::string::npos;
 }
 
-static bool write_key(reg_format format, const std::string &path, std::string &text,
+// One key's section: its line and its values.
+static bool write_key(reg_format format, const std::string &path,
+                      const std::vector<sim::reg_value_data> &values, std::string &text,
                       std::string &problem) {
   if (!writable_name(path)) {
     problem = "the key name '" + path + "' holds a line break";
     return false;
   }
   text += "[" + std::string(root_name) + (path.empty() ? "" : "\\" + path) + "]\r\n";
-  for (const sim::reg_value_data &v : sim::reg_value_list(path)) {
+  for (const sim::reg_value_data &v : values) {
     if (!writable_name(v.name)) {
       problem = "a value name of '" + path + "' holds a line break";
       return false;
@@ -518,17 +582,16 @@ static bool write_key(reg_format format, const std::string &path, std::string &t
     text += value_line(format, v) + "\r\n";
   }
   text += "\r\n";
-  for (const std::string &name : sim::reg_subkeys(path)) {
-    std::string child = path.empty() ? name : path + "\\" + name;
-    if (sim::reg_link(child).empty() && !write_key(format, child, text, problem))
-      return false;
-  }
   return true;
 }
 
 bool write_reg(reg_format format, std::string &bytes, std::string &problem) {
   std::string text = std::string(format == reg_format_regedit4 ? header4 : header5) + "\r\n\r\n";
-  if (!write_key(format, "", text, problem))
+  bool written = true;
+  sim::reg_visit("", [&](const std::string &path, const std::vector<sim::reg_value_data> &values) {
+    written = written && write_key(format, path, values, text, problem);
+  });
+  if (!written)
     return false;
   if (format == reg_format_regedit4) {
     bytes = text;

@@ -30,16 +30,24 @@ struct load_error {
 };
 // "file:line: what" (or "file: what" when no line applies).
 std::string describe(const load_error &error);
+// The same for what was read with a warning: "file:line: warning: what".
+std::string describe_warning(const load_error &warning);
 
-// Reads a whole .reg file's bytes. `file_name` only names the file in errors.
+// Reads a whole .reg file's bytes. `file_name` only names the file in errors. What a real
+// export holds and the simulation takes in part is read with a warning appended to
+// `warnings` (when given): the sections of roots other than HKEY_LOCAL_MACHINE are skipped,
+// and characters of a Unicode file that code page 932 lacks are read as '?'. A key deeper
+// than 512 levels, or a name longer than Windows allows, is refused.
 bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_format &format,
-                   std::vector<reg_op> &ops, load_error &error);
+                   std::vector<reg_op> &ops, load_error &error,
+                   std::vector<load_error> *warnings = nullptr);
 bool read_reg_file(const std::string &path, reg_format &format, std::vector<reg_op> &ops,
-                   load_error &error);
+                   load_error &error, std::vector<load_error> *warnings = nullptr);
 // Reads the lines of a .reg body without its header line (code page 932), numbered from
 // `first_line`; `format` decides how hex(1), hex(2) and hex(7) data are encoded.
 bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_format format,
-                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error);
+                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error,
+                   std::vector<load_error> *warnings = nullptr);
 
 // Applies the operations to the simulated machine, as importing the file would.
 void apply_reg(const std::vector<reg_op> &ops);

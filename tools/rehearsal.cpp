@@ -110,6 +110,8 @@ static bool load_machine(const options &o, const rehearsal_io &io, machine_descr
   }
   if (builtin)
     m.source = std::string(builtin->name) + ": " + builtin->summary;
+  for (const load_error &warning : m.warnings)
+    std::fprintf(io.err, "%s\n", describe_warning(warning).c_str());
   return true;
 }
 
