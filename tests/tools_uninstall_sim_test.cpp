@@ -263,7 +263,8 @@ TEST(uninstall_sim, boxes_wrap_inside_their_frame_on_narrow_terminals) {
       }
       // Nothing of the text is lost: the same characters, blanks and breaks aside.
       auto solid = [](std::string t) {
-        t.erase(std::remove_if(t.begin(), t.end(), [](char c) { return c == ' ' || c == '\n' || c == '\r'; }),
+        t.erase(std::remove_if(t.begin(), t.end(),
+                               [](char c) { return c == ' ' || c == '\n' || c == '\r'; }),
                 t.end());
         return t;
       };
@@ -378,8 +379,8 @@ TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
         "        HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\7&2B3C1A&0&1\n",
         "  \"Function : DeleteFile()\": ERROR_ACCESS_DENIED (5)\n"
         "      file C:\\WINDOWS\\inf\\Q40PUSB.INF\n"
-        "      in QuendalQ40 PRO For USB, driver files\n",
-        "Kept:\n  C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD  (attributes set to normal in QuendalQ-40 "
+        "      during QuendalQ40 PRO For USB, driver files\n",
+        "Kept:\n  C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD  (attributes set to normal during QuendalQ-40 "
         "For USB, detection)\n  file C:\\WINDOWS\\inf\\Q40PUSB.INF  (its removal failed)\n"})
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n----\n" << run.out;
   // Each folder is headed once per step, though the deletions move between folders.

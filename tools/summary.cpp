@@ -3,17 +3,19 @@
 // Attribution. The removal sequence walks the models 0, 1, 2 and runs a fixed series of steps
 // for each, and every step begins with a call that no other step makes at that point:
 //
-//   Windows 2000 family                          Windows 98 family
-//   detection (models 1, 2)  SetupDiGetClassDevsA  detection (models 1, 2)  RegOpenKeyExA
-//                            outside the steps                           Enum\<hardware id>
-//   modem class scan         RegOpenKeyExA of the  Enum entries        the same key again,
-//                            modem class key                           or model 0's first
-//   device instances         SetupDiGetClassDevsA  serial port entries RegOpenKeyExA
-//                            after the scan                            Enum\Root\Ports
-//   service keys             RegOpenKeyExA         VxD entries         RegOpenKeyExA
-//                            CurrentControlSet\Services                control\VMM32Files
-//   driver and INF files     GetWindowsDirectoryA  driver files        GetWindowsDirectoryA
-//   OEM INF copies           SetupOpenInfFileA                         after the registry
+//   Windows 2000 family
+//     detection (models 1, 2)  SetupDiGetClassDevsA when no modem class scan precedes it
+//     modem class scan         RegOpenKeyExA of the modem class key
+//     device instances         SetupDiGetClassDevsA after the scan
+//     service keys             RegOpenKeyExA of CurrentControlSet\Services
+//     driver and INF files     GetWindowsDirectoryA after the device or service step
+//     OEM INF copies           SetupOpenInfFileA after the file step
+//   Windows 98 family
+//     detection (models 1, 2)  RegOpenKeyExA of Enum\<the model's hardware id>
+//     Enum entries             the same key again (model 0: its first opening)
+//     serial port entries      RegOpenKeyExA of Enum\Root\Ports
+//     VxD entries              RegOpenKeyExA of System\CurrentControlSet\control\VMM32Files
+//     driver files             GetWindowsDirectoryA after the registry steps
 //
 // Walking sim::calls() once with these openers gives every call its model and step, and each
 // change carries the index of its call. Changes made inside a SetupDiCallClassInstaller call
@@ -501,7 +503,7 @@ static std::string model_outcome(const model_record &m) {
 
 static std::string place(const position &p) {
   if (p.model < 0)
-    return "before the removal";
+    return "the start, before any model's steps";
   return std::string(model_display_name(p.model)) + ", " + step_names[p.step];
 }
 
@@ -543,6 +545,10 @@ static const char *subject_word(const std::string &function) {
     return "device ";
   if (function.compare(0, 5, "Setup") == 0)
     return "INF ";
+  if (function == "LoadLibraryA" || function == "FreeLibrary")
+    return "module ";
+  if (function == "GetProcAddress")
+    return "function ";
   return "";
 }
 
@@ -563,7 +569,7 @@ static void render_failures(const summary_state &s, bool colour, std::string &ou
            "\": " + (f.has_code ? describe_error(f.code) : std::string("no code")) + "\n";
     if (!f.subject.empty())
       out += "      " + std::string(subject_word(f.function)) + display_utf8(f.subject) + "\n";
-    out += "      in " + place(f.where) + "\n";
+    out += "      during " + place(f.where) + "\n";
   }
 }
 
@@ -575,8 +581,8 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
       listed.insert(ascii_upper(f.subject));
   for (const kept_file &k : s.attributes)
     if (!s.deleted_files.count(ascii_upper(k.path)) && listed.insert(ascii_upper(k.path)).second)
-      lines.push_back(display_utf8(k.path) + "  (attributes set to normal in " + place(k.where) +
-                      ")");
+      lines.push_back(display_utf8(k.path) + "  (attributes set to normal during " +
+                      place(k.where) + ")");
   for (const failure &f : s.failures)
     if (is_removal(f.function) && !f.subject.empty())
       lines.push_back(subject_word(f.function) + display_utf8(f.subject) +
