@@ -309,6 +309,10 @@ TEST(uninstall_sim, export_writes_the_registry_after_the_run) {
     apply_reg(ops);
     EXPECT_EQ(registry_dump(), after_run) << machine;
   }
+  // A write that fails after the run gives the reason.
+  sim_run full = run_uninstall_sim({"--yes", "--export", "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write /dev/full: No space left on device"), std::string::npos);
   // A file that cannot be written is reported with the reason before anything runs.
   sim::reset();
   sim_run run = run_uninstall_sim({"--yes", "--export", "/nonexistent/dir/x.reg"});
@@ -357,17 +361,20 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
     EXPECT_NE(help.out.find(b.name), std::string::npos);
 }
 
-// Model 1 declined, model 2 found by a file of its own: model 2's shorter description prefix
-// takes model 1's serial port entry, which the summary flags. A failed deletion is listed
-// with its caption, its code's name and its file, and what stayed is listed as kept.
+// Every removal under the model and step that made it. Windows 98: model 1 declined, model 2
+// found by a file of its own takes model 1's serial port entry with its shorter description
+// prefix, which is flagged; a failed deletion is listed with its caption, its code's name and
+// its file, and what stayed as kept. Windows 2000: model 1 declined, model 2's device goes in
+// model 2's step, and a file model 0 shares with the declined model is flagged. A failure
+// before any model's steps says so.
 TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
-  std::string file = ::testing::TempDir() + "uninstall_sim_models.machine";
-  std::ofstream(file) << find_builtin_machine("win98")->text
-                      << "file C:\\WINDOWS\\SYSTEM\\Q-4USB.SYS\n"
-                         "fail DeleteFileA ERROR_ACCESS_DENIED Q40PUSB.INF\n";
-  sim_run run = run_uninstall_sim({"--machine", file, "--answer", "ok,ok,cancel,ok"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  for (const char *part :
+  const struct {
+    const char *machine, *extra, *answers;
+    std::vector<std::string> parts;
+  } rows[] = {
+      {"win98",
+       "file C:\\WINDOWS\\SYSTEM\\Q-4USB.SYS\nfail DeleteFileA ERROR_ACCESS_DENIED Q40PUSB.INF\n",
+       "ok,ok,cancel,ok",
        {"  QuendalQ-40 For USB (model 1): declined at its question; its entries were kept\n"
         "  QuendalQ-4 For USB (model 2): removed\n",
         "QuendalQ-4 For USB, serial port entries:\n"
@@ -381,12 +388,43 @@ TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
         "      file C:\\WINDOWS\\inf\\Q40PUSB.INF\n"
         "      during QuendalQ40 PRO For USB, driver files\n",
         "Kept:\n  C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD  (attributes set to normal during QuendalQ-40 "
-        "For USB, detection)\n  file C:\\WINDOWS\\inf\\Q40PUSB.INF  (its removal failed)\n"})
-    EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n----\n" << run.out;
-  // Each folder is headed once per step, though the deletions move between folders.
-  std::string inf_heading = "files deleted in C:\\WINDOWS\\INF\\:";
-  size_t first = run.out.find(inf_heading);
-  EXPECT_EQ(run.out.find(inf_heading, first + 1), std::string::npos);
+        "For USB, detection)\n  file C:\\WINDOWS\\inf\\Q40PUSB.INF  (its removal failed)\n"}},
+      {"win2000",
+       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n"
+       "device USB\\VID_1E7A&PID_0016\\1 USB\\Vid_1E7A&Pid_0016\n",
+       "ok,cancel,ok",
+       {"  QuendalQ-40 For USB (model 1): declined at its question; its entries were kept\n"
+        "  QuendalQ-4 For USB (model 2): removed\n",
+        "QuendalQ-4 For USB, device instances:\n"
+        "  device instances removed:\n"
+        "    USB\\VID_1E7A&PID_0016\\1\n"}},
+      // The modem INF that every model lists goes with model 0 while model 1 keeps its device.
+      {"win2000",
+       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n",
+       "ok,cancel",
+       {"    MDMKORT3.INF  <- also an entry of QuendalQ-40 For USB (declined)\n"
+        "    MDMKORT3.PNF  <- also an entry of QuendalQ-40 For USB (declined)\n"
+        "    oem3.inf\n"}},
+      {"clean-win2000",
+       "fail LoadLibraryA ERROR_MOD_NOT_FOUND setupapi\n",
+       "ok",
+       {"  QuendalQ40 PRO For USB (model 0): not examined\n",
+        "  \"Function : LoadLibrary()\": ERROR_MOD_NOT_FOUND (126)\n      module setupapi\n"
+        "      during the start, before any model's steps\n"}},
+  };
+  std::string file = ::testing::TempDir() + "uninstall_sim_models.machine";
+  for (const auto &r : rows) {
+    std::ofstream(file) << find_builtin_machine(r.machine)->text << r.extra;
+    sim_run run = run_uninstall_sim({"--machine", file, "--answer", r.answers});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string &part : r.parts)
+      EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n----\n" << run.out;
+    // Each folder is headed once per step, though the deletions move between folders.
+    std::string inf_heading = "files deleted in C:\\WINDOWS\\INF\\:";
+    size_t first = run.out.find(inf_heading);
+    EXPECT_TRUE(first == std::string::npos ||
+                run.out.find(inf_heading, first + 1) == std::string::npos);
+  }
 }
 
 // A machine that describes its devices only by their Enum keys, as a real registry does:
@@ -402,6 +440,8 @@ registry
   [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_046D&Pid_C00E\6&2]
   "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,30,34,36,44,26,50,69,64,5f,43,30,30,45,00,00
   "Driver"="\\"
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\ROOT\LEGACY_BEEP\0000]
+  "Class"="LegacyDriver"
   [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0001]
   "MatchingDeviceId"="usb\\vid_1e7a&pid_0080"
 )";
@@ -414,7 +454,10 @@ registry
                          "Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\n"),
             std::string::npos)
       << run.out;
-  EXPECT_EQ(sim::device_list(), std::vector<std::string>{"USB\\Vid_046D&Pid_C00E\\6&2"});
+  // An instance without "HardwareID" is a device without hardware ids, passed over.
+  EXPECT_EQ(sim::device_list(),
+            (std::vector<std::string>{"ROOT\\LEGACY_BEEP\\0000", "USB\\Vid_046D&Pid_C00E\\6&2"}));
+  EXPECT_EQ(run.out.find("Failures"), std::string::npos);
   EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_046D&Pid_C00E\\6&2"));
   EXPECT_TRUE(sim::reg_key_exists(
       "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}"));
@@ -455,13 +498,15 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
       nt, {{"VER.TXT", "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n"},
            {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily nt\r\nsystem C:\\WINDOWS\\system32\r\n"},
            {"SYSTEM.REG", registry},
-           {"INF.DIR", "oem3.inf\r\nMDMKORT3.INF\r\n"},
+           {"INF.DIR", ".\r\n..\r\noem3.inf\r\nMDMKORT3.INF\r\nmdmgen.inf\r\n"},
            {"INF.ATT", "A            C:\\WINDOWS\\inf\\oem3.inf\r\n"
-                       "A    R       C:\\WINDOWS\\inf\\MDMKORT3.INF\r\n"},
+                       "A    R       C:\\WINDOWS\\inf\\MDMKORT3.INF\r\n"
+                       "A  SHR       C:\\WINDOWS\\inf\\mdmgen.inf\r\n"},
            {"SYSTEM.DIR", ""},
-           {"SYSTEM.ATT", "File not found - C:\\WINDOWS\\system32\\*.*\r\n"},
-           {"DRIVERS.DIR", "Q40PUCOM.SYS\r\n"},
-           {"DRIVERS.ATT", "A  SH      C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS\r\n"},
+           {"SYSTEM.ATT", cp932("ファイルが見つかりません - C:\\WINDOWS\\system32\\*.*\r\n")},
+           {"DRIVERS.DIR", "Q40PUCOM.SYS\r\nserial.sys\r\n"},
+           {"DRIVERS.ATT", "A  SH      C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS\r\n"
+                           "       I    C:\\WINDOWS\\system32\\drivers\\serial.sys\r\n"},
            {"OEMINF/oem3.inf", "\xFF\xFE" + oem3}});
   sim_run run = run_uninstall_sim({"--snapshot", nt, "--yes", "--complete"});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -474,6 +519,12 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
     EXPECT_FALSE(sim::file_exists(gone)) << gone;
   EXPECT_TRUE(sim::device_list().empty());
   EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
+  // Attribute columns of Windows 2000 and of Windows 8 and later (I: not content indexed).
+  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\inf\\mdmgen.inf"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\system32\\drivers\\serial.sys"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
 
   std::string w98 = ::testing::TempDir() + "snapshot_98";
   const std::vector<std::pair<std::string, std::string>> w98_files = {
@@ -494,6 +545,15 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   EXPECT_EQ(run.status, 0) << run.err;
   expect_boxes({consent_box, question_box(1), restart_box});
   EXPECT_TRUE(sim::file_list().empty()) << files_and_devices_dump();
+
+  // A Wine prefix that plays Windows 98 to one program: its cmd reports another version.
+  std::ofstream(w98 + "/VER.TXT") << "\r\nMicrosoft Windows 6.1.7601\r\n";
+  std::remove((w98 + "/ENUM.REG").c_str());
+  run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+  expect_boxes({consent_box, question_box(1), restart_box});
+  EXPECT_NE(run.err.find("rehearsing as Windows 98 SE"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("ENUM.REG: missing"), std::string::npos) << run.err;
+  write_snapshot(w98, w98_files);
 
   // What cannot be read is refused with its file and line, before anything runs.
   const struct {

@@ -62,10 +62,11 @@ struct position {
   int step = -1;
 };
 
-// One listed item, and the models whose entry it is when that is not the step's own model.
+// One listed item, the models whose entry it is, and the model whose step removed it.
 struct item {
   std::string text;
-  unsigned foreign_owners;
+  unsigned owners = 0;
+  int model = -1;
 };
 
 struct folder_items {
@@ -378,10 +379,6 @@ static group &group_of(summary_state &s, const position &p) {
   return g;
 }
 
-static unsigned foreign(unsigned owners, const position &p) {
-  return p.model >= 0 && !(owners & bit(p.model)) ? owners : 0;
-}
-
 static std::string folder_of(const std::string &path) {
   size_t slash = path.rfind('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -394,16 +391,16 @@ static void take_change(summary_state &s, const sim::change &c, const position &
     s.models[p.model].changed = true;
   switch (c.kind) {
   case sim::change::device_removed:
-    g.devices.push_back(item{display_utf8(c.subject), 0});
+    g.devices.push_back(item{display_utf8(c.subject)});
     break;
   case sim::change::key_deleted:
     if (function == "SetupDiCallClassInstaller") {
-      g.devices.push_back(item{"  with it Windows deleted " + display_utf8(c.subject), 0});
+      g.devices.push_back(item{"  with it Windows deleted " + display_utf8(c.subject)});
     } else {
       // Further keys of one call are the subtree that a Windows 98 RegDeleteKeyA took along.
       bool subkey = g.last_key_call == c.call;
       g.keys.push_back(item{(subkey ? "    " : "") + display_utf8(c.subject),
-                            foreign(key_owners(s.run.owners, below_hklm(c.subject)), p)});
+                            key_owners(s.run.owners, below_hklm(c.subject)), p.model});
       g.last_key_call = c.call;
     }
     break;
@@ -411,7 +408,7 @@ static void take_change(summary_state &s, const sim::change &c, const position &
     size_t slash = c.subject.rfind('\\');
     g.values.push_back(item{display_utf8(c.subject.substr(0, slash)) + "  value \"" +
                                 display_utf8(c.subject.substr(slash + 1)) + "\"",
-                            foreign(value_owners(s.run.owners, below_hklm(c.subject)), p)});
+                            value_owners(s.run.owners, below_hklm(c.subject)), p.model});
     break;
   }
   case sim::change::file_deleted: {
@@ -422,7 +419,7 @@ static void take_change(summary_state &s, const sim::change &c, const position &
       g.folders.push_back(folder_items{folder, {}});
     }
     g.folders[it->second].files.push_back(item{display_utf8(c.subject.substr(folder.size())),
-                                               foreign(file_owners(s.run.owners, c.subject), p)});
+                                               file_owners(s.run.owners, c.subject), p.model});
     s.deleted_files.insert(ascii_upper(c.subject));
     break;
   }
@@ -507,16 +504,31 @@ static std::string place(const position &p) {
   return std::string(model_display_name(p.model)) + ", " + step_names[p.step];
 }
 
-static std::string owner_note(const summary_state &s, unsigned owners) {
+static bool declined(const model_record &m) {
+  return m.asked && m.answer != IDOK && !m.removal_ran;
+}
+
+static std::string model_names(const summary_state &s, unsigned models) {
   std::string out;
   for (int model = 0; model < MODEL_COUNT; ++model)
-    if (owners & bit(model)) {
-      const model_record &m = s.models[model];
-      bool declined = m.asked && m.answer != IDOK && !m.removal_ran;
-      out += std::string(out.empty() ? "  <- an entry of " : " and of ") +
-             model_display_name(model) + (declined ? " (declined)" : "");
-    }
-  return out.empty() ? out : out + ", removed by this model's rule";
+    if (models & bit(model))
+      out += std::string(out.empty() ? "" : " and of ") + model_display_name(model) +
+             (declined(s.models[model]) ? " (declined)" : "");
+  return out;
+}
+
+// An entry of other models that a model's rule took: always worth a flag; an entry the step's
+// model shares with a declined model (the modem INF all models list): flagged as well.
+static std::string owner_note(const summary_state &s, const item &i) {
+  if (i.model < 0 || i.owners == 0)
+    return "";
+  if (!(i.owners & bit(i.model)))
+    return "  <- an entry of " + model_names(s, i.owners) + ", removed by this model's rule";
+  unsigned declined_others = 0;
+  for (int model = 0; model < MODEL_COUNT; ++model)
+    if (model != i.model && (i.owners & bit(model)) && declined(s.models[model]))
+      declined_others |= bit(model);
+  return declined_others ? "  <- also an entry of " + model_names(s, declined_others) : "";
 }
 
 static void list(const summary_state &s, std::string &out, const char *title,
@@ -525,7 +537,7 @@ static void list(const summary_state &s, std::string &out, const char *title,
     return;
   out += std::string("  ") + title + ":\n";
   for (const item &i : items)
-    out += indent + i.text + owner_note(s, i.foreign_owners) + "\n";
+    out += indent + i.text + owner_note(s, i) + "\n";
 }
 
 static void render_group(const summary_state &s, const group &g, std::string &out) {
@@ -589,7 +601,7 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
                       "  (its removal failed)");
   for (int model = 0; model < MODEL_COUNT; ++model) {
     const model_record &m = s.models[model];
-    if (m.asked && m.answer != IDOK && !m.removal_ran)
+    if (declined(m))
       lines.push_back(std::string("the entries of ") + model_display_name(model) +
                       " (declined); any that another model's rule removed are flagged above");
   }
