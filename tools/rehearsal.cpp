@@ -256,18 +256,15 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   }
   if (!load_machine(o, io, m))
     return 2;
-  std::FILE *export_file = o.has_export ? open_export(o, io) : nullptr;
-  if (o.has_export && !export_file)
-    return 1;
-
   apply_machine(m);
   load_error error;
   if (!check_machine(m, error)) {
     std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());
-    if (export_file)
-      std::fclose(export_file);
     return 2;
   }
+  std::FILE *export_file = o.has_export ? open_export(o, io) : nullptr;
+  if (o.has_export && !export_file)
+    return 1;
   entry_owners owners = capture_owners(m);
   reset_process_state();
   answering a{&o, &io, 0, {}};
