@@ -222,8 +222,13 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
   m().device_index.erase(upper(id));
   // The element stays in the set, so enumeration by index goes on unchanged.
   record_change(sim::change::device_removed, id);
+  // SetupDiRemoveDevice, the default DIF_REMOVE handler, deletes the device's software key
+  // (its driver key below the class) and its hardware key (its instance key below Enum). A
+  // machine that lists its devices without Enum keys has only the first.
   if (!driver.empty())
     reg_delete_tree_recorded("SYSTEM\\CurrentControlSet\\Control\\Class\\" + driver);
+  if (!id.empty())
+    reg_delete_tree_recorded("SYSTEM\\CurrentControlSet\\Enum\\" + id);
   return succeed();
 }
 

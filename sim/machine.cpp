@@ -174,7 +174,9 @@ DWORD enter(const char *function, const std::string &subject) {
 }
 
 void record_change(change::kind_t kind, const std::string &subject) {
-  m().changes.push_back(change{kind, subject});
+  // Every change is made inside a simulated call, after enter() has logged that call.
+  machine &mm = m();
+  mm.changes.push_back(change{kind, subject, mm.calls.empty() ? 0 : mm.calls.size() - 1});
 }
 
 } // namespace detail

@@ -238,6 +238,10 @@ int call_count(const std::string &function);
 struct change {
   enum kind_t { key_deleted, value_deleted, file_deleted, attributes_set, device_removed } kind;
   std::string subject; // key path, key path + "\" + value name, file path, instance id
+  // The index in calls() of the call that made the change. What Windows deletes on its own
+  // with a removed device carries the index of that SetupDiCallClassInstaller call, and every
+  // key a Windows 98 RegDeleteKeyA takes with a subtree carries the index of that one call.
+  size_t call = 0;
 };
 const std::vector<change> &changes();
 

@@ -28,7 +28,8 @@ TEST(machine_file, every_directive_sets_the_machine_up) {
   write_file(
       directory + "/q.inf",
       "[Version]\r\nSignature=\"$Windows NT$\"\r\n[USBTA]\r\nX=USB_TA,USB\\Vid_1E7A&Pid_0030\r\n");
-  write_file(directory + "/test.machine", R"(# a Windows XP machine
+  write_file(directory + "/test.machine", "\xEF\xBB\xBF"
+                                          R"(# a Windows XP machine
 platform nt 5.1 2600
 windows-directory C:\WINNT
 system-directory "C:\WINNT\system 32"
@@ -50,7 +51,7 @@ registry
   "名前"="値"
 link SOFTWARE\Alias SOFTWARE\Inline
 deny-key SOFTWARE\Inline write
-fail SetupOpenInfFileA 2 oem9.inf nth=1 times=1
+fail SetupOpenInfFileA ERROR_FILE_NOT_FOUND oem9.inf nth=1 times=1
 )");
   machine_description machine;
   load_error error;
@@ -160,6 +161,19 @@ TEST(machine_file, malformed_files_are_refused_with_their_line) {
       {"platform nt 5.0 2195\nreboot now\n", 2, "unknown directive 'reboot'"},
       {"platform nt 5.0 2195\n   [HKEY_LOCAL_MACHINE\\A]\n", 2, "indented line outside"},
       {"platform nt 5.0 2195\nfile C:\\\xff\n", 2, "not UTF-8"},
+      {"platform nt 5.0 2195\ndevice \\USB\\1\n", 2, "not a device instance id"},
+      {"platform nt 5.0 2195\ndevice USB\\X\\1 driver=\\\n", 2, "not a driver key"},
+      {"platform nt 5.0 2195\ndevice USB\\X\\1 driver={A}\\1\\2\n", 2, "not a driver key"},
+      {"platform win98 4.10 2222\ndeny-key Enum write\n", 2, "no registry security"},
+      {"platform nt 5.0 2195\nfail DeleteFile 5\n", 2, "unknown function 'DeleteFile'"},
+      {"platform nt 5.0 2195\nfail GetLastError 5\n", 2, "cannot fail"},
+      {"platform nt 5.0 2195\nfail GetWindowsDirectoryA 5 C:\\W\n", 2, "has no subject"},
+      {"platform nt 5.0 2195\nfail RegOpenKeyExA 5 HKLM\\SYSTEM\n", 2, "HKEY_LOCAL_MACHINE\\..."},
+      {"platform nt 5.0 2195\nfail RegDeleteKeyA 5 C:\\x\n", 2, "is a file path"},
+      {"platform nt 5.0 2195\nfail DeleteFileA 5 HKEY_LOCAL_MACHINE\\A\n", 2, "is a key path"},
+      {"platform nt 5.0 2195\nfail LoadLibraryA 126 setupapi.dll\n", 2, "unknown module"},
+      {"platform nt 5.0 2195\nfail GetProcAddress 127 RegOpenKeyEx\n", 2, "unknown function"},
+      {"platform nt 5.0 2195\nfail RegOpenKeyExA ERROR_NOPE\n", 2, "must be a number"},
   };
   for (const row &r : rows) {
     machine_description machine;
@@ -168,6 +182,39 @@ TEST(machine_file, malformed_files_are_refused_with_their_line) {
     EXPECT_EQ(error.file, "bad.machine") << r.text;
     EXPECT_EQ(error.line, r.line) << r.text;
     EXPECT_NE(error.what.find(r.what), std::string::npos) << r.text << " -> " << error.what;
+  }
+}
+
+// Functions that are only called on something that exists: a subject naming nothing could
+// never match. Probes (RegOpenKeyExA, SetFileAttributesA) may name what is absent.
+TEST(machine_file, fault_subjects_must_name_something_on_the_machine) {
+  const struct {
+    const char *rule;
+    bool accepted;
+  } rows[] = {
+      {"fail RegCloseKey 6 SYSTEM\\Nowhere", false},
+      {"fail RegCloseKey 6 HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services", true},
+      {"fail RegEnumKeyExA 5 ControlSet001\\Services", true},
+      {"fail RegDeleteValueA 5 Nowhere\\Value", false},
+      {"fail DeleteFileA 5 Q40PUCOM.SYS", false},
+      {"fail DeleteFileA 5 mdmgen.inf", true},
+      {"fail SetupDiCallClassInstaller 5 USB\\X\\1", false},
+      {"fail SetupGetLineTextA 5 oem1.inf", true},
+      {"fail RegOpenKeyExA 5 SYSTEM\\Nowhere", true},
+      {"fail SetFileAttributesA 5 C:\\WINDOWS\\inf\\none.inf", true},
+  };
+  for (const auto &r : rows) {
+    machine_description machine;
+    load_error error;
+    ASSERT_TRUE(read_machine_text(find_builtin_machine("clean-win2000")->text + r.rule + "\n", "m",
+                                  "", machine, error))
+        << describe(error);
+    apply_machine(machine);
+    EXPECT_EQ(check_machine(machine, error), r.accepted) << r.rule;
+    if (!r.accepted) {
+      EXPECT_EQ(error.line, machine.fault_lines[0]);
+      EXPECT_NE(error.what.find("names nothing on this machine"), std::string::npos);
+    }
   }
 }
 

@@ -59,6 +59,7 @@ sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::strin
   io.err = std::tmpfile();
   io.terminal_input = keys != nullptr;
   io.colour = colour;
+  io.columns = 0;
   size_t next = 0;
   io.read_key = [&]() {
     return keys && next < keys->size() ? static_cast<unsigned char>((*keys)[next++]) : EOF;

@@ -6,9 +6,12 @@
 #include "tests/support.h"
 #include "tests/tools_support.h"
 #include "tools/builtin_machines.h"
+#include "tools/encoding.h"
 #include "tools/machine_file.h"
 #include "tools/reg_file.h"
+#include "tools/terminal.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -120,24 +123,31 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
   sim_run run = run_uninstall_sim({"--complete"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(after(run.out, "Exit code: 0\n\n"),
-            "What the run changed on the machine:\n"
-            "Registry keys deleted (5):\n"
-            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Class\\"
-            "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
-            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\\Enum\n"
-            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\n"
-            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\\Enum\n"
-            "  HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\n"
-            "Files deleted (5):\n"
-            "  C:\\WINDOWS\\system32\\drivers\\\n"
-            "      Q40PUCOM.SYS\n"
-            "  C:\\WINDOWS\\inf\\\n"
-            "      MDMKORT3.INF\n"
-            "      MDMKORT3.PNF\n"
-            "      oem3.inf\n"
-            "      oem3.PNF\n"
-            "Device instances removed (1):\n"
-            "  USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1\n");
+            "Models:\n"
+            "  QuendalQ40 PRO For USB (model 0): removed\n"
+            "  QuendalQ-40 For USB (model 1): not found, passed over without a question\n"
+            "  QuendalQ-4 For USB (model 2): not found, passed over without a question\n"
+            "\n"
+            "What the run removed, by model and step:\n"
+            "QuendalQ40 PRO For USB, device instances:\n"
+            "  device instances removed:\n"
+            "    USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1\n"
+            "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\"
+            "Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
+            "QuendalQ40 PRO For USB, service keys:\n"
+            "  registry keys deleted:\n"
+            "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\\Enum\n"
+            "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM\n"
+            "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\\Enum\n"
+            "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\n"
+            "QuendalQ40 PRO For USB, driver and INF files:\n"
+            "  files deleted in C:\\WINDOWS\\system32\\drivers\\:\n"
+            "    Q40PUCOM.SYS\n"
+            "  files deleted in C:\\WINDOWS\\inf\\:\n"
+            "    MDMKORT3.INF\n"
+            "    MDMKORT3.PNF\n"
+            "    oem3.inf\n"
+            "    oem3.PNF\n");
   // Everything else on the machine is as it was: the decoy modem's class entry included.
   std::set<std::string> now = lines(registry_dump() + files_and_devices_dump());
   std::set<std::string> removed;
@@ -157,12 +167,12 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
 
 TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input) {
   // Model 1 declined: it stays; the list runs out before the restart prompt.
-  sim_run run = run_uninstall_sim({"--machine", "win98", "--answer", "ok,cancel"});
+  sim_run run = run_uninstall_sim({"--machine", "win98", "--answer", "OK,Cancel"});
   EXPECT_EQ(run.status, 0);
   expect_boxes({consent_box, question_box(1), restart_box});
   EXPECT_EQ(sim::boxes()[1].answer, IDCANCEL);
   EXPECT_EQ(sim::boxes()[2].answer, IDOK);
-  EXPECT_NE(run.out.find("answered Cancel (--answer cancel)"), std::string::npos);
+  EXPECT_NE(run.out.find("answered Cancel (--answer Cancel)"), std::string::npos);
   EXPECT_NE(run.out.find("every box after the --answer list is answered OK"), std::string::npos);
   EXPECT_NE(run.out.find("answered OK (input is not a terminal)"), std::string::npos);
   EXPECT_TRUE(sim::reg_key_exists("Enum\\USB\\Vid_1E7A&Pid_0030"));
@@ -233,6 +243,35 @@ TEST(uninstall_sim, boxes_are_drawn_with_caption_text_icon_and_keys) {
   EXPECT_NE(run.out.find("\x1b[1m"), std::string::npos);
 }
 
+// On a narrow terminal the text wraps inside the frame: English at blanks, Japanese between
+// characters of two columns each; every line keeps within the width.
+TEST(uninstall_sim, boxes_wrap_inside_their_frame_on_narrow_terminals) {
+  const sim::box boxes[] = {
+      {sim::message_text(ERROR_SHARING_VIOLATION), caption_delete_file, MB_ICONERROR, false, 0},
+      {text_restart_prompt, text_program_caption, MB_OKCANCEL | MB_ICONWARNING, false, 0}};
+  for (const sim::box &box : boxes)
+    for (size_t columns : {60u, 40u}) {
+      std::istringstream lines(render_box(box, false, columns));
+      std::string line, words;
+      for (int n = 0; std::getline(lines, line); ++n) {
+        EXPECT_LE(display_width(line), columns) << line;
+        const std::string left = "  \u2502 ", right = " \u2502";
+        if (line.compare(0, left.size(), left) == 0) {
+          EXPECT_EQ(line.substr(line.size() - right.size()), right) << line;
+          words += line.substr(left.size(), line.size() - left.size() - right.size());
+        }
+      }
+      // Nothing of the text is lost: the same characters, blanks and breaks aside.
+      auto solid = [](std::string t) {
+        t.erase(std::remove_if(t.begin(), t.end(),
+                               [](char c) { return c == ' ' || c == '\n' || c == '\r'; }),
+                t.end());
+        return t;
+      };
+      EXPECT_NE(solid(words).find(solid(display_utf8(box.text))), std::string::npos) << words;
+    }
+}
+
 TEST(uninstall_sim, the_word_is_passed_exactly) {
   const struct {
     std::vector<std::string> args;
@@ -244,6 +283,9 @@ TEST(uninstall_sim, the_word_is_passed_exactly) {
       {{"--yes", "--COMPLETE"}, {invalid_option_box}, 255},
       {{"--yes", "-C"}, {consent_box, restart_box}, 0},
       {{"--yes", "--", ""}, {consent_box, completed_box}, 0},
+      // Windows drops the blanks after the program name: nothing but blanks is no word.
+      {{"--yes", "--", " "}, {consent_box, completed_box}, 0},
+      {{"--yes", "  -C"}, {consent_box, restart_box}, 0},
   };
   for (const auto &r : rows) {
     sim_run run = run_uninstall_sim(r.args);
@@ -267,14 +309,26 @@ TEST(uninstall_sim, export_writes_the_registry_after_the_run) {
     apply_reg(ops);
     EXPECT_EQ(registry_dump(), after_run) << machine;
   }
+  // A write that fails after the run gives the reason.
+  sim_run full = run_uninstall_sim({"--yes", "--export", "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write /dev/full: No space left on device"), std::string::npos);
+  // A file that cannot be written is reported with the reason before anything runs.
+  sim::reset();
   sim_run run = run_uninstall_sim({"--yes", "--export", "/nonexistent/dir/x.reg"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("cannot write"), std::string::npos);
+  EXPECT_NE(run.err.find("cannot write /nonexistent/dir/x.reg: No such file or directory"),
+            std::string::npos);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_TRUE(sim::calls().empty());
 }
 
 TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
   std::string file = ::testing::TempDir() + "uninstall_sim_bad.machine";
   std::ofstream(file) << "platform nt 5.0 2195\nfile C:\\x\ndevice\n";
+  std::string nothing_file = ::testing::TempDir() + "uninstall_sim_nothing.machine";
+  std::ofstream(nothing_file)
+      << "platform nt 5.0 2195\nfail SetupDiCallClassInstaller 5 USB\\X\\1\n";
   const struct {
     std::vector<std::string> args;
     std::string message;
@@ -282,7 +336,12 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
       {{"--machine", file}, file + ":3: expected: device"},
       {{"--machine", "no-such-machine"}, "no built-in machine and no readable file"},
       {{"--machine"}, "--machine needs a value"},
-      {{"--answer", "ok,maybe"}, "unknown answer 'maybe'"},
+      {{"--answer", "ok,maybe"}, "'maybe' is no button"},
+      {{"--answer", "ok,no"}, "'no' is no button of the uninstaller's boxes"},
+      {{"--export", ""}, "--export needs a value, not an empty word"},
+      {{"--snapshot", "x", "--machine", "win98"}, "either --machine or --snapshot"},
+      {{"--snapshot", "/nonexistent"}, "/nonexistent: cannot be read as a snapshot folder"},
+      {{"--machine", nothing_file}, nothing_file + ":2: 'USB\\X\\1' names nothing"},
       {{"-C", "-D"}, "only one WORD"},
       {{"--", "-C", "-D"}, "only one WORD"},
       {{"--"}, "must be followed by the WORD"},
@@ -300,6 +359,219 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
   EXPECT_EQ(help.status, 0);
   for (const builtin_machine &b : builtin_machines())
     EXPECT_NE(help.out.find(b.name), std::string::npos);
+}
+
+// Every removal under the model and step that made it. Windows 98: model 1 declined, model 2
+// found by a file of its own takes model 1's serial port entry with its shorter description
+// prefix, which is flagged; a failed deletion is listed with its caption, its code's name and
+// its file, and what stayed as kept. Windows 2000: model 1 declined, model 2's device goes in
+// model 2's step, and a file model 0 shares with the declined model is flagged. A failure
+// before any model's steps says so.
+TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
+  const struct {
+    const char *machine, *extra, *answers;
+    std::vector<std::string> parts;
+  } rows[] = {
+      {"win98",
+       "file C:\\WINDOWS\\SYSTEM\\Q-4USB.SYS\nfail DeleteFileA ERROR_ACCESS_DENIED Q40PUSB.INF\n",
+       "ok,ok,cancel,ok",
+       {"  QuendalQ-40 For USB (model 1): declined at its question; its entries were kept\n"
+        "  QuendalQ-4 For USB (model 2): removed\n",
+        "QuendalQ-4 For USB, serial port entries:\n"
+        "  registry keys deleted:\n"
+        "    HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Ports\\0002"
+        "  <- an entry of QuendalQ-40 For USB (declined), removed by this model's rule\n",
+        "QuendalQ40 PRO For USB, Enum entries:\n",
+        "    HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\n"
+        "        HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\7&2B3C1A&0&1\n",
+        "  \"Function : DeleteFile()\": ERROR_ACCESS_DENIED (5)\n"
+        "      file C:\\WINDOWS\\inf\\Q40PUSB.INF\n"
+        "      during QuendalQ40 PRO For USB, driver files\n",
+        "Kept:\n  C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD  (attributes set to normal during QuendalQ-40 "
+        "For USB, detection)\n  file C:\\WINDOWS\\inf\\Q40PUSB.INF  (its removal failed)\n"}},
+      {"win2000",
+       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n"
+       "device USB\\VID_1E7A&PID_0016\\1 USB\\Vid_1E7A&Pid_0016\n",
+       "ok,cancel,ok",
+       {"  QuendalQ-40 For USB (model 1): declined at its question; its entries were kept\n"
+        "  QuendalQ-4 For USB (model 2): removed\n",
+        "QuendalQ-4 For USB, device instances:\n"
+        "  device instances removed:\n"
+        "    USB\\VID_1E7A&PID_0016\\1\n"}},
+      // The modem INF that every model lists goes with model 0 while model 1 keeps its device.
+      {"win2000",
+       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n",
+       "ok,cancel",
+       {"    MDMKORT3.INF  <- also an entry of QuendalQ-40 For USB (declined)\n"
+        "    MDMKORT3.PNF  <- also an entry of QuendalQ-40 For USB (declined)\n"
+        "    oem3.inf\n"}},
+      {"clean-win2000",
+       "fail LoadLibraryA ERROR_MOD_NOT_FOUND setupapi\n",
+       "ok",
+       {"  QuendalQ40 PRO For USB (model 0): not examined\n",
+        "  \"Function : LoadLibrary()\": ERROR_MOD_NOT_FOUND (126)\n      module setupapi\n"
+        "      during the start, before any model's steps\n"}},
+  };
+  std::string file = ::testing::TempDir() + "uninstall_sim_models.machine";
+  for (const auto &r : rows) {
+    std::ofstream(file) << find_builtin_machine(r.machine)->text << r.extra;
+    sim_run run = run_uninstall_sim({"--machine", file, "--answer", r.answers});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string &part : r.parts)
+      EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n----\n" << run.out;
+    // Each folder is headed once per step, though the deletions move between folders.
+    std::string inf_heading = "files deleted in C:\\WINDOWS\\INF\\:";
+    size_t first = run.out.find(inf_heading);
+    EXPECT_TRUE(first == std::string::npos ||
+                run.out.find(inf_heading, first + 1) == std::string::npos);
+  }
+}
+
+// A machine that describes its devices only by their Enum keys, as a real registry does:
+// the device goes with both its keys, which the summary shows as Windows' doing; the other
+// device, whose "Driver" is malformed, keeps its keys and the class branch stays whole.
+TEST(uninstall_sim, devices_come_from_the_enum_keys_of_a_registry) {
+  std::string file = ::testing::TempDir() + "uninstall_sim_enum.machine";
+  std::ofstream(file) << R"(platform nt 5.1 2600
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_1E7A&Pid_0080\5&1]
+  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,31,45,37,41,26,50,69,64,5f,30,30,38,30,00,00
+  "Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001"
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_046D&Pid_C00E\6&2]
+  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,30,34,36,44,26,50,69,64,5f,43,30,30,45,00,00
+  "Driver"="\\"
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\ROOT\LEGACY_BEEP\0000]
+  "Class"="LegacyDriver"
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0001]
+  "MatchingDeviceId"="usb\\vid_1e7a&pid_0080"
+)";
+  sim_run run = run_uninstall_sim({"--machine", file, "--yes"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("    USB\\Vid_1E7A&Pid_0080\\5&1\n"
+                         "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\"
+                         "Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
+                         "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\"
+                         "Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\n"),
+            std::string::npos)
+      << run.out;
+  // An instance without "HardwareID" is a device without hardware ids, passed over.
+  EXPECT_EQ(sim::device_list(),
+            (std::vector<std::string>{"ROOT\\LEGACY_BEEP\\0000", "USB\\Vid_046D&Pid_C00E\\6&2"}));
+  EXPECT_EQ(run.out.find("Failures"), std::string::npos);
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_046D&Pid_C00E\\6&2"));
+  EXPECT_TRUE(sim::reg_key_exists(
+      "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}"));
+}
+
+// ---- Snapshots ----------------------------------------------------------------------------
+
+void write_snapshot(const std::string &folder,
+                    const std::vector<std::pair<std::string, std::string>> &files) {
+  std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "/OEMINF'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (const auto &f : files)
+    std::ofstream(folder + "/" + f.first, std::ios::binary) << f.second;
+}
+
+// The registry of a built-in machine as regedit would export it.
+std::string exported(const char *machine, reg_format format) {
+  machine_state(machine);
+  std::string bytes, problem;
+  EXPECT_TRUE(write_reg(format, bytes, problem)) << problem;
+  return bytes;
+}
+
+// A Windows 10 machine with model 0 installed, its device an Enum key, its OEM INF copy a
+// Unicode file, its listings in the formats of Windows 10 (attrib) and XP (a "not found"
+// message); and a Windows 98 machine with its listings as Windows 98 writes them.
+TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
+  std::string nt = ::testing::TempDir() + "snapshot_nt";
+  machine_state("win2000");
+  sim::reg_set_value("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1", "HardwareID",
+                     REG_MULTI_SZ, sim::multi_string({"USB\\Vid_1E7A&Pid_0080"}));
+  std::string registry, problem;
+  ASSERT_TRUE(write_reg(reg_format_regedit5, registry, problem));
+  std::string oem3;
+  ASSERT_TRUE(
+      cp932_to_utf16le("[Version]\r\n[USBTA]\r\n\"Q\" = USB_TA,USB\\Vid_1E7A&Pid_0080\r\n", oem3));
+  write_snapshot(
+      nt, {{"VER.TXT", "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n"},
+           {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily nt\r\nsystem C:\\WINDOWS\\system32\r\n"},
+           {"SYSTEM.REG", registry},
+           {"INF.DIR", ".\r\n..\r\noem3.inf\r\nMDMKORT3.INF\r\nmdmgen.inf\r\n"},
+           {"INF.ATT", "A            C:\\WINDOWS\\inf\\oem3.inf\r\n"
+                       "A    R       C:\\WINDOWS\\inf\\MDMKORT3.INF\r\n"
+                       "A  SHR       C:\\WINDOWS\\inf\\mdmgen.inf\r\n"},
+           {"SYSTEM.DIR", ""},
+           {"SYSTEM.ATT", cp932("ファイルが見つかりません - C:\\WINDOWS\\system32\\*.*\r\n")},
+           {"DRIVERS.DIR", "Q40PUCOM.SYS\r\nserial.sys\r\n"},
+           {"DRIVERS.ATT", "A  SH      C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS\r\n"
+                           "       I    C:\\WINDOWS\\system32\\drivers\\serial.sys\r\n"},
+           {"OEMINF/oem3.inf", "\xFF\xFE" + oem3}});
+  sim_run run = run_uninstall_sim({"--snapshot", nt, "--yes", "--complete"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("Machine: snapshot " + nt + " (Microsoft Windows [Version 10.0.19045"),
+            std::string::npos);
+  expect_boxes({consent_box, restart_box});
+  for (const char *gone : {"C:\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\inf\\MDMKORT3.INF",
+                           "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"})
+    EXPECT_FALSE(sim::file_exists(gone)) << gone;
+  EXPECT_TRUE(sim::device_list().empty());
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
+  // Attribute columns of Windows 2000 and of Windows 8 and later (I: not content indexed).
+  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\inf\\mdmgen.inf"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\system32\\drivers\\serial.sys"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+
+  std::string w98 = ::testing::TempDir() + "snapshot_98";
+  const std::vector<std::pair<std::string, std::string>> w98_files = {
+      {"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
+      {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily win98\r\nsystem C:\\WINDOWS\\SYSTEM\r\n"},
+      {"SYSTEM.REG", exported("win98", reg_format_regedit4)},
+      {"ENUM.REG", "REGEDIT4\r\n\r\n"},
+      {"INF.DIR", "Q40PUSB.INF\r\n"},
+      {"INF.ATT", "  A          C:\\WINDOWS\\INF\\Q40PUSB.INF\r\n"},
+      {"OTHER.DIR", "File not found\r\n"},
+      {"OTHER.ATT", "File not found - C:\\WINDOWS\\INF\\OTHER\\*.*\r\n"},
+      {"SYSTEM.DIR", "Q40PORT.VxD\r\n"},
+      {"SYSTEM.ATT", "  A  R       C:\\WINDOWS\\SYSTEM\\Q40PORT.VXD\r\n"},
+      {"DRIVERS.DIR", ""},
+      {"DRIVERS.ATT", ""}};
+  write_snapshot(w98, w98_files);
+  run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  expect_boxes({consent_box, question_box(1), restart_box});
+  EXPECT_TRUE(sim::file_list().empty()) << files_and_devices_dump();
+
+  // A Wine prefix that plays Windows 98 to one program: its cmd reports another version.
+  std::ofstream(w98 + "/VER.TXT") << "\r\nMicrosoft Windows 6.1.7601\r\n";
+  std::remove((w98 + "/ENUM.REG").c_str());
+  run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+  expect_boxes({consent_box, question_box(1), restart_box});
+  EXPECT_NE(run.err.find("rehearsing as Windows 98 SE"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("ENUM.REG: missing"), std::string::npos) << run.err;
+  write_snapshot(w98, w98_files);
+
+  // What cannot be read is refused with its file and line, before anything runs.
+  const struct {
+    const char *file, *text, *message;
+  } bad[] = {{"SYSTEM.ATT", "A  C:\\WINDOWS\\SYSTEM\\X.VXD\r\nAccess denied - C:\\X\r\n",
+              "SYSTEM.ATT:2: cannot read this attrib line"},
+             {"INF.DIR", "\r\nC:\\WINDOWS\\INF\r\n", "INF.DIR:2: cannot read this dir /b line"},
+             {"WHERE.TXT", "windows C:\\WINDOWS\r\nsystem SYSTEM\r\n", "WHERE.TXT:2: expected"},
+             {"VER.TXT", "Windows\r\n", "VER.TXT: holds no Windows version"}};
+  for (const auto &b : bad) {
+    std::ofstream(w98 + "/" + b.file, std::ios::binary) << b.text;
+    sim::reset();
+    run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+    EXPECT_EQ(run.status, 2) << b.message;
+    EXPECT_NE(run.err.find(w98 + "/" + b.message), std::string::npos) << run.err;
+    EXPECT_TRUE(sim::calls().empty());
+    write_snapshot(w98, w98_files);
+  }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "tools/machine_file.h"
 
 #include "tools/encoding.h"
+#include "tools/error_names.h"
 
 #include <cctype>
 #include <fstream>
@@ -118,13 +119,20 @@ static bool option_value(const std::string &word, const std::string &key, std::s
   return true;
 }
 
+std::string ascii_upper(const std::string &s) {
+  std::string out = s;
+  for (char &c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
 static std::string join_path(const std::string &directory, const std::string &name) {
   if (directory.empty() || (!name.empty() && name[0] == '/'))
     return name;
   return directory + "/" + name;
 }
 
-static bool read_bytes(const std::string &path, std::string &bytes) {
+bool read_bytes(const std::string &path, std::string &bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
     return false;
@@ -253,6 +261,24 @@ static bool read_folder(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
+// A backslash-separated name of at least `least` and at most `most` (0: any number of)
+// components, none of them empty.
+static bool backslash_path(const std::string &name, size_t least, size_t most) {
+  size_t components = 1;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (name[i] == '\\') {
+      if (i == 0 || i + 1 == name.size() || name[i + 1] == '\\')
+        return false;
+      ++components;
+    }
+  return !name.empty() && components >= least && (most == 0 || components <= most);
+}
+
+// A device's "Driver" value: its class key's name and its number, "{class GUID}\NNNN".
+static bool is_driver_key_name(const std::string &name) {
+  return backslash_path(name, 2, 2) && name[0] == '{' && name[name.find('\\') - 1] == '}';
+}
+
 static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
   if (w.size() < 2)
     return reader_fail(r, "expected: device INSTANCE-ID [HARDWARE-ID ...] [absent] "
@@ -260,6 +286,10 @@ static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
   sim::device d;
   if (!name_arg(r, w[1], d.instance_id))
     return false;
+  if (!backslash_path(d.instance_id, 2, 0))
+    return reader_fail(r, "'" + w[1] +
+                              "' is not a device instance id such as "
+                              "USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1");
   d.has_hardware_ids = false;
   for (size_t i = 2; i < w.size(); ++i) {
     std::string value;
@@ -271,6 +301,11 @@ static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
     } else if (option_value(w[i], "driver", value)) {
       if (!name_arg(r, value, d.driver))
         return false;
+      // Windows deletes this key with the device: a malformed name would name another key.
+      if (!is_driver_key_name(d.driver))
+        return reader_fail(r, "driver=" + value +
+                                  " is not a driver key such as "
+                                  "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000");
     } else {
       std::string id;
       if (!name_arg(r, w[i], id))
@@ -327,22 +362,26 @@ static bool read_inf(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
+bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
+  reg_format format = reg_format_regedit5;
+  std::vector<reg_op> ops;
+  if (!read_reg_file(path, format, ops, error, &m.warnings))
+    return false;
+  if (!m.has_reg_format) {
+    m.has_reg_format = true;
+    m.registry_format = format;
+  }
+  m.registry.insert(m.registry.end(), ops.begin(), ops.end());
+  return true;
+}
+
 static bool read_registry(machine_reader &r, const std::vector<std::string> &w) {
   machine_description &m = *r.machine;
   if (w.size() == 2) {
-    reg_format format = reg_format_regedit5;
-    std::vector<reg_op> ops;
     std::string path = join_path(r.base_directory, w[1]);
     if (!std::ifstream(path))
       return reader_fail(r, "cannot read the .reg file '" + w[1] + "'");
-    if (!read_reg_file(path, format, ops, *r.error, &m.warnings))
-      return false;
-    if (!m.has_reg_format) {
-      m.has_reg_format = true;
-      m.registry_format = format;
-    }
-    m.registry.insert(m.registry.end(), ops.begin(), ops.end());
-    return true;
+    return add_reg_file(m, path, *r.error);
   }
   if (w.size() != 1)
     return reader_fail(r, "expected: registry FILE, or registry and indented lines");
@@ -376,9 +415,114 @@ static bool read_deny_key(machine_reader &r, const std::vector<std::string> &w) 
   std::string path;
   if (w.size() != 3 || (w[2] != "write" && w[2] != "all"))
     return reader_fail(r, "expected: deny-key PATH write|all");
+  if (r.machine->win98)
+    return reader_fail(r, "deny-key on a Windows 98 machine: Windows 98 has no registry "
+                          "security, every key opens for every access");
   if (!name_arg(r, w[1], path))
     return false;
   r.machine->denied_keys.emplace_back(path, w[2] == "write" ? KEY_WRITE : KEY_ALL_ACCESS);
+  return true;
+}
+
+// What a fault rule's SUBJECT is matched against, by function (see sim::fault). The
+// functions of the first kinds are only ever called on something that exists, so their
+// subject must name something on the machine.
+enum subject_kind {
+  subject_open_key,      // a key the uninstaller has open
+  subject_open_value,    // key path + "\\" + value name, of an open key
+  subject_existing_file, // a file whose attributes were just set, so it exists
+  subject_device,        // a device instance id
+  subject_open_inf,      // the name an open INF was opened by
+  subject_key,           // a key path, perhaps of a key that does not exist
+  subject_file,          // a file path, perhaps of a file that does not exist
+  subject_inf,           // an INF name, perhaps of a file that does not exist
+  subject_module,        // a module name as the uninstaller loads it
+  subject_export,        // a function name
+  subject_text,          // the caption, the code, the privilege or the enumerator
+  subject_none,          // the function has no subject
+  subject_cannot_fail,   // the function cannot fail
+};
+
+static const struct {
+  const char *function;
+  subject_kind kind;
+} simulated_functions[] = {
+    {"RegOpenKeyExA", subject_key},
+    {"RegCloseKey", subject_open_key},
+    {"RegEnumKeyExA", subject_open_key},
+    {"RegDeleteKeyA", subject_key},
+    {"RegEnumValueA", subject_open_key},
+    {"RegDeleteValueA", subject_open_value},
+    {"RegFlushKey", subject_open_key},
+    {"SetFileAttributesA", subject_file},
+    {"DeleteFileA", subject_existing_file},
+    {"GetWindowsDirectoryA", subject_none},
+    {"GetSystemDirectoryA", subject_none},
+    {"SetupDiGetClassDevsA", subject_text},
+    {"SetupDiEnumDeviceInfo", subject_device},
+    {"SetupDiGetDeviceRegistryPropertyA", subject_device},
+    {"SetupDiCallClassInstaller", subject_device},
+    {"SetupDiDestroyDeviceInfoList", subject_none},
+    {"SetupOpenInfFileA", subject_inf},
+    {"SetupGetLineTextA", subject_open_inf},
+    {"SetupCloseInfFile", subject_open_inf},
+    {"LoadLibraryA", subject_module},
+    {"GetProcAddress", subject_export},
+    {"FreeLibrary", subject_module},
+    {"LocalAlloc", subject_none},
+    {"LocalFree", subject_none},
+    {"FormatMessageA", subject_text},
+    {"MessageBoxA", subject_text},
+    {"GetVersionExA", subject_none},
+    {"ExitWindowsEx", subject_none},
+    {"OpenProcessToken", subject_none},
+    {"LookupPrivilegeValueA", subject_text},
+    {"AdjustTokenPrivileges", subject_none},
+    {"GetCurrentProcess", subject_cannot_fail},
+    {"GetLastError", subject_cannot_fail},
+    {"SetLastError", subject_cannot_fail},
+    {"lstrlenA", subject_cannot_fail},
+};
+
+// The names the uninstaller passes to LoadLibraryA.
+static const char *const loaded_modules[] = {"kernel32", "advapi32", "setupapi", "user32"};
+
+static const subject_kind *function_kind(const std::string &function) {
+  for (const auto &f : simulated_functions)
+    if (function == f.function)
+      return &f.kind;
+  return nullptr;
+}
+
+// A subject that no call of this kind can carry, whatever is on the machine.
+static bool check_subject_form(machine_reader &r, const std::string &function, subject_kind kind,
+                               const std::string &subject) {
+  bool registry = kind == subject_key || kind == subject_open_key || kind == subject_open_value;
+  std::string root = subject.substr(0, subject.find('\\'));
+  bool hkey =
+      !ascii_iequal(root, "HKEY_LOCAL_MACHINE") &&
+      (ascii_iequal(root.substr(0, 5), "HKEY_") || ascii_iequal(root, "HKLM") ||
+       ascii_iequal(root, "HKCU") || ascii_iequal(root, "HKCR") || ascii_iequal(root, "HKU"));
+  if (registry && hkey)
+    return reader_fail(r, function + " is called on keys below HKEY_LOCAL_MACHINE only: write '" +
+                              subject + "' as HKEY_LOCAL_MACHINE\\... or as the path's tail");
+  bool drive = subject.size() >= 2 && std::isalpha(static_cast<unsigned char>(subject[0])) &&
+               subject[1] == ':';
+  if (registry && drive)
+    return reader_fail(r, "'" + subject + "' is a file path; " + function + " takes a key path");
+  if ((kind == subject_file || kind == subject_existing_file) &&
+      (hkey || ascii_iequal(root, "HKEY_LOCAL_MACHINE")))
+    return reader_fail(r, "'" + subject + "' is a key path; " + function + " takes a file path");
+  if (kind == subject_module) {
+    for (const char *module : loaded_modules)
+      if (ascii_iequal(subject, module))
+        return true;
+    return reader_fail(r, "unknown module '" + subject +
+                              "': the uninstaller loads kernel32, advapi32 and setupapi (by "
+                              "these names, without .dll)");
+  }
+  if (kind == subject_export && !function_kind(subject))
+    return reader_fail(r, "unknown function '" + subject + "' as the subject of GetProcAddress");
   return true;
 }
 
@@ -387,7 +531,14 @@ static bool read_fail(machine_reader &r, const std::vector<std::string> &w) {
     return reader_fail(r, "expected: fail FUNCTION ERROR [SUBJECT] [nth=N] [times=N]");
   sim::fault f;
   f.function = w[1];
-  if (!number_arg(r, w[2], "the error", f.error))
+  const subject_kind *kind = function_kind(f.function);
+  if (!kind)
+    return reader_fail(r, "unknown function '" + f.function +
+                              "': give a simulated Windows function by its exported name, such "
+                              "as DeleteFileA or RegOpenKeyExA");
+  if (*kind == subject_cannot_fail)
+    return reader_fail(r, f.function + " cannot fail");
+  if (!error_code(w[2], f.error) && !number_arg(r, w[2], "the error (or its ERROR_ name)", f.error))
     return false;
   for (size_t i = 3; i < w.size(); ++i) {
     std::string value;
@@ -403,11 +554,16 @@ static bool read_fail(machine_reader &r, const std::vector<std::string> &w) {
     } else if (i == 3) {
       if (!name_arg(r, w[i], f.subject))
         return false;
+      if (*kind == subject_none)
+        return reader_fail(r, f.function + " has no subject to restrict the rule to");
+      if (!check_subject_form(r, f.function, *kind, f.subject))
+        return false;
     } else {
       return reader_fail(r, "unknown fail option '" + w[i] + "'");
     }
   }
   r.machine->faults.push_back(f);
+  r.machine->fault_lines.push_back(line_number(r));
   return true;
 }
 
@@ -453,7 +609,9 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
   machine = machine_description();
   machine.source = file_name;
   machine_reader r{{}, 0, file_name, base_directory, &machine, &error, false};
-  std::istringstream in(text);
+  // Editors on Windows often start a UTF-8 file with a byte-order mark.
+  static const char bom[] = "\xEF\xBB\xBF";
+  std::istringstream in(text.compare(0, 3, bom) == 0 ? text.substr(3) : text);
   for (std::string line; std::getline(in, line);)
     r.lines.push_back(line);
   for (; r.index < r.lines.size(); ++r.index) {
@@ -484,6 +642,40 @@ bool read_machine_file(const std::string &path, machine_description &machine, lo
                            machine, error);
 }
 
+static const char enum_branch[] = "SYSTEM\\CurrentControlSet\\Enum";
+
+// The device instances of an NT registry, as Windows keeps them: every key
+// Enum\<enumerator>\<device>\<instance> is one, with its "HardwareID" (REG_MULTI_SZ) as its
+// hardware ids and its "Driver" as its driver key. The registry cannot say whether a device
+// is attached, so every instance counts as present; the uninstaller lists devices with
+// DIGCF_ALLCLASSES and without DIGCF_PRESENT, which takes attached and detached ones alike.
+// On Windows 98 the uninstaller reads and deletes the Enum keys themselves and asks the
+// device installer nothing, so no devices are derived there.
+static void add_enum_devices() {
+  for (const std::string &enumerator : sim::reg_subkeys(enum_branch)) {
+    std::string enumerator_path = std::string(enum_branch) + "\\" + enumerator;
+    for (const std::string &device : sim::reg_subkeys(enumerator_path))
+      for (const std::string &instance : sim::reg_subkeys(enumerator_path + "\\" + device)) {
+        sim::device d;
+        d.instance_id = enumerator + "\\" + device + "\\" + instance;
+        d.has_hardware_ids = false;
+        for (const sim::reg_value_data &v :
+             sim::reg_value_list(enumerator_path + "\\" + device + "\\" + instance)) {
+          if (ascii_iequal(v.name, "HardwareID") && v.type == REG_MULTI_SZ) {
+            d.hardware_ids = v.data;
+            d.has_hardware_ids = true;
+          } else if (ascii_iequal(v.name, "Driver") && v.type == REG_SZ) {
+            std::string driver = v.data.substr(0, v.data.find('\0'));
+            // A malformed value would make the removal delete some other key.
+            if (is_driver_key_name(driver))
+              d.driver = driver;
+          }
+        }
+        sim::device_add(d);
+      }
+  }
+}
+
 void apply_machine(const machine_description &m) {
   if (m.win98) {
     sim::machine_win98();
@@ -512,6 +704,8 @@ void apply_machine(const machine_description &m) {
   }
   for (const sim::device &d : m.devices)
     sim::device_add(d);
+  if (m.devices.empty() && !m.win98)
+    add_enum_devices();
   for (const auto &denied : m.denied_keys)
     sim::reg_deny(denied.first, denied.second);
   for (const sim::fault &f : m.faults)
@@ -522,4 +716,80 @@ reg_format export_format(const machine_description &m) {
   if (m.has_reg_format)
     return m.registry_format;
   return m.win98 ? reg_format_regedit4 : reg_format_regedit5;
+}
+
+// ---- Checks on the machine as set up ----------------------------------------------------
+
+static bool tail_matches(const std::string &whole, const std::string &tail) {
+  if (ascii_iequal(whole, tail))
+    return true;
+  return whole.size() > tail.size() && whole[whole.size() - tail.size() - 1] == '\\' &&
+         ascii_iequal(whole.substr(whole.size() - tail.size()), tail);
+}
+
+// Whether some key's path ends with `tail`. Aliases are walked as well: a call reaches a key
+// by the route it opened it by, CurrentControlSet included.
+static bool some_key_ends_with(const std::string &path, const std::string &tail, int depth) {
+  if (!path.empty() && tail_matches(path, tail))
+    return true;
+  if (depth > 600) // far beyond Windows' 512 levels; an alias loop ends here
+    return false;
+  for (const std::string &name : sim::reg_subkeys(path))
+    if (some_key_ends_with(path.empty() ? name : path + "\\" + name, tail, depth + 1))
+      return true;
+  return false;
+}
+
+static bool key_named(const std::string &subject) {
+  static const char root[] = "HKEY_LOCAL_MACHINE\\";
+  if (ascii_iequal(subject.substr(0, sizeof root - 1), root))
+    return sim::reg_key_exists(subject.substr(sizeof root - 1));
+  return sim::reg_key_exists(subject) || some_key_ends_with("", subject, 0);
+}
+
+static bool file_named(const std::string &subject) {
+  for (const std::string &f : sim::file_list())
+    if (tail_matches(f, subject))
+      return true;
+  return false;
+}
+
+static bool device_named(const std::string &subject) {
+  for (const std::string &d : sim::device_list())
+    if (tail_matches(d, subject))
+      return true;
+  return false;
+}
+
+static bool names_something(subject_kind kind, const std::string &subject) {
+  switch (kind) {
+  case subject_open_key:
+    return key_named(subject);
+  case subject_open_value: {
+    size_t slash = subject.rfind('\\');
+    return slash == std::string::npos || key_named(subject.substr(0, slash));
+  }
+  case subject_existing_file:
+  case subject_open_inf:
+    return file_named(subject);
+  case subject_device:
+    return device_named(subject);
+  default:
+    return true;
+  }
+}
+
+bool check_machine(const machine_description &m, load_error &error) {
+  for (size_t i = 0; i < m.faults.size(); ++i) {
+    const sim::fault &f = m.faults[i];
+    const subject_kind *kind = function_kind(f.function);
+    if (f.subject.empty() || !kind || names_something(*kind, f.subject))
+      continue;
+    error.file = m.source;
+    error.line = i < m.fault_lines.size() ? m.fault_lines[i] : 0;
+    error.what = "'" + display_utf8(f.subject) + "' names nothing on this machine that " +
+                 f.function + " could be called on, so the rule would never apply";
+    return false;
+  }
+  return true;
 }

@@ -13,20 +13,24 @@
 //   device INSTANCE-ID [HARDWARE-ID ...] [absent] [remove-error=N] [driver=KEY]
 //                                   no hardware id: the instance has no such property;
 //                                   KEY: its driver key below
-//                                   SYSTEM\CurrentControlSet\Control\Class, which Windows
-//                                   deletes with the device
+//                                   SYSTEM\CurrentControlSet\Control\Class, {GUID}\NNNN,
+//                                   which Windows deletes with the device; without device
+//                                   lines an NT machine's devices are its registry's Enum keys
 //   inf NAME [FILE] [file options]  an INF file in the Windows INF folder; its text is FILE or
 //                                   the indented lines that follow
 //   registry FILE                   a .reg file (either format), relative to the machine file
 //   registry                        the indented lines that follow: a .reg body without header
 //   link ALIAS TARGET               ALIAS is another name of TARGET, as CurrentControlSet is
 //   deny-key PATH write|all         opening the key for writing (or at all) is refused
+//                                   (NT only: Windows 98 has no registry security)
 //   fail FUNCTION ERROR [SUBJECT] [nth=N] [times=N]
-//                                   calls of FUNCTION fail with ERROR
+//                                   calls of FUNCTION (its exported name, DeleteFileA) fail
+//                                   with ERROR (a number or its name, ERROR_ACCESS_DENIED),
+//                                   only those on SUBJECT when given (see sim::fault)
 //
-// The file is UTF-8; names are stored on the machine in code page 932, as the uninstaller's
-// ANSI calls see them. The description can also be read by other programs (the end-to-end
-// tests seed a real Windows registry and file system from it).
+// The file is UTF-8 (a byte-order mark may start it); names are stored on the machine in code page
+// 932, as the uninstaller's ANSI calls see them. The description can also be read by other programs
+// (the end-to-end tests seed a real Windows registry and file system from it).
 #pragma once
 
 #include "sim/sim.h"
@@ -59,6 +63,7 @@ struct machine_description {
   std::vector<std::pair<std::string, REGSAM>> denied_keys;
   std::vector<sim::fault> faults;
   std::vector<load_error> warnings; // what the .reg files held that was taken in part
+  std::vector<int> fault_lines;     // the line of each fault rule
 };
 
 // `base_directory` is where FILE arguments are looked for ("" for the current directory).
@@ -67,8 +72,22 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
                        load_error &error);
 bool read_machine_file(const std::string &path, machine_description &machine, load_error &error);
 
-// Sets the simulated machine up as described (a fresh machine of the platform first).
+// Sets the simulated machine up as described (a fresh machine of the platform first). An NT
+// machine without device lines gets the device instances its registry's
+// SYSTEM\CurrentControlSet\Enum keys describe.
 void apply_machine(const machine_description &machine);
+// After apply_machine: refuses a fault rule whose subject names nothing on the machine, for
+// the functions that are only ever called on something that exists (an open key, a file
+// found, a device, an open INF): such a rule could never apply.
+bool check_machine(const machine_description &machine, load_error &error);
+
+// Reads a .reg file into the machine's registry operations; the first one's format becomes
+// the machine's export format.
+bool add_reg_file(machine_description &machine, const std::string &path, load_error &error);
+// A whole file's bytes; false when it cannot be read.
+bool read_bytes(const std::string &path, std::string &bytes);
+// ASCII letters upper-cased, as Windows compares names; other bytes kept.
+std::string ascii_upper(const std::string &s);
 
 // The format an export of this machine is written in: that of its first .reg file, else
 // the one its platform's tools write.

@@ -8,37 +8,46 @@
 #include "tools/encoding.h"
 #include "tools/machine_file.h"
 #include "tools/reg_file.h"
+#include "tools/snapshot.h"
+#include "tools/summary.h"
 #include "tools/terminal.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
 struct options {
   std::string machine = "win2000";
+  bool machine_given = false;
+  std::string snapshot;
   std::vector<std::string> answers;
   bool yes = false;
+  bool has_export = false;
   std::string export_file;
   bool has_word = false;
   std::string word;
   bool help = false;
 };
 
-// Where the answers come from while the run goes on.
+// Where the answers come from while the run goes on, and the boxes shown.
 struct answering {
   const options *opts;
   const rehearsal_io *io;
   size_t next_answer;
+  std::vector<shown_box> shown;
 };
 
 } // namespace
 
 static void usage(std::FILE *to) {
-  std::fprintf(to, "usage: uninstall-sim [--machine NAME|FILE] [--answer ok,cancel,...] [--yes]\n"
-                   "                     [--export FILE] [--] [WORD]\n"
+  std::fprintf(to, "usage: uninstall-sim [--machine NAME|FILE | --snapshot FOLDER]\n"
+                   "                     [--answer ok,cancel,...] [--yes] [--export FILE]\n"
+                   "                     [--] [WORD]\n"
                    "Rehearses the uninstaller on a simulated machine. WORD is passed to it as its\n"
                    "command line (QuendalUninstall.exe WORD); without WORD the command line is\n"
-                   "empty. Built-in machines:\n");
+                   "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
+                   "real machine. Built-in machines:\n");
   for (const builtin_machine &m : builtin_machines())
     std::fprintf(to, "  %-16s %s\n", m.name, m.summary);
 }
@@ -49,15 +58,22 @@ static bool usage_error(const rehearsal_io &io, const std::string &what) {
   return false;
 }
 
+// The uninstaller's boxes are OK and OK/Cancel boxes (questions, notices, reports), so these
+// are the only answers any of its boxes can take; "close" is Esc.
+static const char *const uninstaller_answers[] = {"ok", "cancel", "close"};
+
 static bool parse_answers(const rehearsal_io &io, const std::string &list,
                           std::vector<std::string> &answers) {
   size_t start = 0;
   for (;;) {
     size_t comma = list.find(',', start);
     std::string word = list.substr(start, comma == std::string::npos ? comma : comma - start);
-    if (answer_for_word(0, word) < 0)
-      return usage_error(io, "unknown answer '" + word +
-                                 "' (ok, cancel, yes, no, abort, retry, ignore, close)");
+    bool known = false;
+    for (const char *answer : uninstaller_answers)
+      known = known || ascii_iequal(word, answer);
+    if (!known)
+      return usage_error(io, "'" + word + "' is no button of the uninstaller's boxes: " +
+                                 "answer ok, cancel or close (Esc), in any letter case");
     answers.push_back(word);
     if (comma == std::string::npos)
       return true;
@@ -69,16 +85,22 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
                           options &o) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    bool takes_value = a == "--machine" || a == "--answer" || a == "--export";
+    bool takes_value = a == "--machine" || a == "--answer" || a == "--export" || a == "--snapshot";
     if (takes_value && i + 1 >= args.size())
       return usage_error(io, a + " needs a value");
+    if (takes_value && args[i + 1].empty())
+      return usage_error(io, a + " needs a value, not an empty word");
     if (a == "--machine") {
       o.machine = args[++i];
+      o.machine_given = true;
+    } else if (a == "--snapshot") {
+      o.snapshot = args[++i];
     } else if (a == "--answer") {
       if (!parse_answers(io, args[++i], o.answers))
         return false;
     } else if (a == "--export") {
       o.export_file = args[++i];
+      o.has_export = true;
     } else if (a == "--yes") {
       o.yes = true;
     } else if (a == "--help") {
@@ -94,16 +116,26 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
       o.has_word = true;
     }
   }
+  if (o.machine_given && !o.snapshot.empty())
+    return usage_error(io, "give either --machine or --snapshot");
   return true;
+}
+
+static void print_warnings(const rehearsal_io &io, const std::vector<std::string> &warnings) {
+  for (const std::string &w : warnings)
+    std::fprintf(io.err, "uninstall-sim: warning: %s\n", w.c_str());
 }
 
 static bool load_machine(const options &o, const rehearsal_io &io, machine_description &m) {
   load_error error;
-  const builtin_machine *builtin = find_builtin_machine(o.machine);
-  bool loaded = builtin ? read_machine_text(builtin->text, o.machine, "", m, error)
-                        : read_machine_file(o.machine, m, error);
+  std::vector<std::string> warnings;
+  const builtin_machine *builtin = o.snapshot.empty() ? find_builtin_machine(o.machine) : nullptr;
+  bool loaded = !o.snapshot.empty() ? read_snapshot(o.snapshot, m, warnings, error)
+                : builtin           ? read_machine_text(builtin->text, o.machine, "", m, error)
+                                    : read_machine_file(o.machine, m, error);
+  print_warnings(io, warnings);
   if (!loaded) {
-    if (!builtin && error.line == 0 && error.what == "cannot be read")
+    if (!builtin && o.snapshot.empty() && error.line == 0 && error.what == "cannot be read")
       return usage_error(io, "no built-in machine and no readable file named '" + o.machine + "'");
     std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());
     return false;
@@ -131,9 +163,9 @@ static int ask_terminal(const sim::box &box, const rehearsal_io &io) {
   }
 }
 
-static int answer_box(const sim::box &box, answering &a) {
+static int choose_answer(const sim::box &box, answering &a) {
   const rehearsal_io &io = *a.io;
-  std::fprintf(io.out, "\n%s", render_box(box, io.colour).c_str());
+  std::fprintf(io.out, "\n%s", render_box(box, io.colour, io.columns).c_str());
   int id = 0;
   std::string how;
   if (a.next_answer < a.opts->answers.size()) {
@@ -141,8 +173,9 @@ static int answer_box(const sim::box &box, answering &a) {
     id = answer_for_word(box.type, word);
     how = "--answer " + word;
     if (id <= 0) {
-      id = default_answer(box.type);
-      how += ": the box has no such button, its default button is pressed";
+      // Cancel at a box with OK alone: Windows closes such a box with OK, as Esc does.
+      id = close_answer(box.type) ? close_answer(box.type) : default_answer(box.type);
+      how += std::string(": the box has no such button; closing it gives ") + answer_label(id);
     }
   } else if (a.opts->yes) {
     id = answer_for_word(box.type, "ok") > 0 ? IDOK : default_answer(box.type);
@@ -159,22 +192,59 @@ static int answer_box(const sim::box &box, answering &a) {
   return id;
 }
 
-static int write_export(const options &o, const machine_description &m, const rehearsal_io &io) {
+static int answer_box(const sim::box &box, answering &a) {
+  int id = choose_answer(box, a);
+  // This runs inside the box's MessageBoxA call, the last one logged.
+  shown_box shown{sim::calls().empty() ? 0 : sim::calls().size() - 1, box};
+  shown.box.answer = id;
+  a.shown.push_back(shown);
+  return id;
+}
+
+static std::string reason() {
+  return errno ? std::strerror(errno) : "unknown error";
+}
+
+// The export file is opened before the run, so that a file that cannot be written stops
+// the rehearsal before anything runs.
+static std::FILE *open_export(const options &o, const rehearsal_io &io) {
+  errno = 0;
+  std::FILE *f = std::fopen(o.export_file.c_str(), "wb");
+  if (!f)
+    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", o.export_file.c_str(),
+                 reason().c_str());
+  return f;
+}
+
+static int write_export(const options &o, const machine_description &m, std::FILE *file,
+                        const rehearsal_io &io) {
   std::string bytes, problem;
   reg_format format = export_format(m);
   if (!write_reg(format, bytes, problem)) {
+    std::fclose(file);
     std::fprintf(io.err, "uninstall-sim: cannot export the registry: %s\n", problem.c_str());
     return 1;
   }
-  std::ofstream out(o.export_file, std::ios::binary);
-  out << bytes;
-  if (!out.flush()) {
-    std::fprintf(io.err, "uninstall-sim: cannot write %s\n", o.export_file.c_str());
+  errno = 0;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  written = std::fflush(file) == 0 && written;
+  std::string why = reason();
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", o.export_file.c_str(),
+                 why.c_str());
     return 1;
   }
   std::fprintf(io.out, "\nRegistry exported to %s (%s).\n", o.export_file.c_str(),
                format == reg_format_regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
   return 0;
+}
+
+// The command line as Windows builds it from the program name and the word, and its tail as
+// the uninstaller's entry cuts it: blanks after the program name are dropped, so a word of
+// nothing but blanks is an empty tail.
+static std::string command_tail(const std::string &command_line) {
+  return cut_command_tail(command_line.c_str());
 }
 
 int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io &io) {
@@ -188,33 +258,50 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   }
   if (!load_machine(o, io, m))
     return 2;
-
   apply_machine(m);
+  load_error error;
+  if (!check_machine(m, error)) {
+    std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());
+    return 2;
+  }
+  std::FILE *export_file = o.has_export ? open_export(o, io) : nullptr;
+  if (o.has_export && !export_file)
+    return 1;
+  entry_owners owners = capture_owners(m);
   reset_process_state();
-  answering a{&o, &io, 0};
+  answering a{&o, &io, 0, {}};
   sim::set_user([&a](const sim::box &box) { return answer_box(box, a); });
 
+  // The word reaches the uninstaller in the machine's code page, as cmd would pass it.
+  std::string word;
+  if (!utf8_to_cp932(o.word, word))
+    word = o.word;
+  std::string command_line = "QuendalUninstall.exe" + (o.has_word ? " " + word : std::string());
+  std::string tail = command_tail(command_line);
   std::fprintf(io.out, "Machine: %s\n", display_utf8(m.source).c_str());
-  std::fprintf(io.out, "Command line: QuendalUninstall.exe%s%s\n", o.word.empty() ? "" : " ",
-               o.word.c_str());
+  std::fprintf(io.out, "Command line: %s\n", display_utf8(command_line).c_str());
+  if (tail != word)
+    std::fprintf(io.out, "Command tail: \"%s\" (as the program cuts its command line)\n",
+                 display_utf8(tail).c_str());
   if (!io.terminal_input && !o.yes)
     std::fprintf(io.out, "Standard input is not a terminal: every box%s is answered OK.\n",
                  o.answers.empty() ? "" : " after the --answer list");
 
-  int exit_code = uninstaller_main(o.word.c_str());
+  int exit_code = uninstaller_main(tail.c_str());
   sim::set_user(nullptr);
 
   std::string restart = render_restart(sim::restart());
   std::fprintf(io.out, "\n%s", restart.c_str());
   std::fprintf(io.out, "%sExit code: %d\n\n", restart.empty() ? "" : "\n", exit_code);
-  std::fprintf(io.out, "%s", render_summary(sim::changes(), io.colour).c_str());
+  run_view run{m.win98, sim::calls(), sim::changes(), a.shown, owners};
+  std::fprintf(io.out, "%s", render_summary(run, io.colour).c_str());
   for (const std::string &leak : sim::leaks())
     std::fprintf(io.out, "Left open by the run: %s\n", leak.c_str());
   if (a.next_answer < o.answers.size())
     std::fprintf(io.out, "Note: %zu of the --answer list were not needed.\n",
                  o.answers.size() - a.next_answer);
 
-  if (!o.export_file.empty() && write_export(o, m, io) != 0)
+  if (export_file && write_export(o, m, export_file, io) != 0)
     return 1;
   return exit_code & 0xFF;
 }

@@ -1,11 +1,11 @@
 // uninstall-sim as a function, so that tests can run it with their own input and output:
 //
-//   uninstall-sim [--machine NAME|FILE] [--answer ok,cancel,...] [--yes] [--export FILE]
-//                 [--] [WORD]
+//   uninstall-sim [--machine NAME|FILE | --snapshot FOLDER] [--answer ok,cancel,...] [--yes]
+//                 [--export FILE] [--] [WORD]
 //
-// Sets up the simulated machine, runs the uninstaller with WORD as its command tail (exactly
-// as given; none means an empty tail), draws every message box and takes its answer, then
-// prints the program's exit code and what changed on the machine.
+// Sets up the simulated machine, runs the uninstaller with the command line
+// "QuendalUninstall.exe WORD" cut as the program cuts it, draws every message box and takes
+// its answer, then prints the program's exit code and the summary of what the run did.
 #pragma once
 
 #include <cstdio>
@@ -18,10 +18,11 @@ struct rehearsal_io {
   std::FILE *err;
   bool terminal_input; // answers can be asked for with read_key
   bool colour;
+  size_t columns;                // the terminal's width; 0 when unknown (boxes are not wrapped)
   std::function<int()> read_key; // one key press; EOF when the input has ended
 };
 
 // Returns the process exit status: the uninstaller's exit code (-1 becomes 255), 2 for a
-// usage error or a malformed machine or .reg file (then nothing runs), 1 when the export
-// cannot be written.
+// usage error or a malformed machine file, snapshot or .reg file (then nothing runs), 1 when
+// the export cannot be written (before the run when the file cannot be opened).
 int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io &io);

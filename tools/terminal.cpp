@@ -26,7 +26,6 @@ static const char bold[] = "\x1b[1m";
 static const char red[] = "\x1b[31m";
 static const char yellow[] = "\x1b[33m";
 static const char blue[] = "\x1b[34m";
-static const char cyan[] = "\x1b[36m";
 static const char plain[] = "\x1b[0m";
 
 static std::string paint(bool colour, const char *code, const std::string &text) {
@@ -92,7 +91,9 @@ int answer_for_key(UINT type, int key) {
   return 0;
 }
 
-int answer_for_word(UINT type, const std::string &word) {
+int answer_for_word(UINT type, const std::string &typed) {
+  std::string word = typed;
+  std::transform(word.begin(), word.end(), word.begin(), ::tolower);
   if (word == "close")
     return close_answer(type);
   static const box_button *all[] = {&ok_button,     &cancel_button, &abort_button, &retry_button,
@@ -190,7 +191,65 @@ static std::string row(const std::string &content, size_t width, size_t inner) {
   return "  \u2502 " + content + std::string(inner > width ? inner - width : 0, ' ') + " \u2502\n";
 }
 
-std::string render_box(const sim::box &box, bool colour) {
+// The characters of a UTF-8 text with their display widths.
+static std::vector<std::pair<std::string, size_t>> characters(const std::string &utf8) {
+  std::vector<std::pair<std::string, size_t>> out;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    std::string piece = utf8.substr(i, length);
+    out.emplace_back(piece, display_width(piece));
+    i += length;
+  }
+  return out;
+}
+
+// The line cut into lines of at most `width` columns: after the last blank that fits where
+// there is one (English text), else between any two characters (Japanese text has no blanks).
+static std::vector<std::string> wrap(const std::string &line, size_t width) {
+  std::vector<std::string> out;
+  std::vector<std::pair<std::string, size_t>> chars = characters(line);
+  size_t start = 0;
+  while (start < chars.size()) {
+    size_t used = 0, end = start, last_blank = 0;
+    for (; end < chars.size() && used + chars[end].second <= width; ++end) {
+      used += chars[end].second;
+      if (chars[end].first == " ")
+        last_blank = end;
+    }
+    if (end < chars.size() && last_blank > start)
+      end = last_blank;
+    if (end == start) // a character wider than the line: give it a line of its own
+      ++end;
+    std::string piece;
+    for (size_t i = start; i < end; ++i)
+      piece += chars[i].first;
+    out.push_back(piece);
+    start = end;
+    while (start < chars.size() && chars[start].first == " ")
+      ++start;
+  }
+  if (out.empty())
+    out.emplace_back();
+  return out;
+}
+
+// The text cut to `width` columns, "..." marking the cut.
+static std::string cut(const std::string &text, size_t width) {
+  if (display_width(text) <= width)
+    return text;
+  std::string out;
+  size_t used = 0;
+  for (const auto &c : characters(text)) {
+    if (used + c.second + 3 > width)
+      break;
+    out += c.first;
+    used += c.second;
+  }
+  return out + "...";
+}
+
+std::string render_box(const sim::box &box, bool colour, size_t columns) {
   std::string caption = display_utf8(box.caption);
   std::vector<std::string> text = split_lines(display_utf8(box.text));
   while (text.size() > 1 && text.back().empty()) // system texts end with a line break
@@ -207,31 +266,49 @@ std::string render_box(const sim::box &box, bool colour) {
     button_row +=
         (button_row.empty() ? "" : "  ") + (b.id == preset ? paint(colour, bold, face) : face);
   }
-  size_t inner = std::max<size_t>(display_width(caption) + 3, display_width(button_plain));
+  size_t button_width = display_width(button_plain);
+  size_t inner = std::max<size_t>(display_width(caption) + 3, button_width);
   for (const std::string &line : text)
     inner = std::max(inner, indent + display_width(line));
   inner = std::max<size_t>(inner, 36);
+  // The frame takes 6 columns; on a narrow terminal the text wraps inside it.
+  if (columns && inner + 6 > columns)
+    inner = std::max<size_t>({columns > 6 ? columns - 6 : 0, button_width, indent + 10});
+  caption = cut(caption, inner - 3);
 
+  size_t caption_width = display_width(caption);
   std::string out = "  \u250c\u2500 " + paint(colour, bold, caption) + " " +
-                    repeat("\u2500", inner + 1 - display_width(caption) - 2) + "\u2510\n";
+                    repeat("\u2500", inner + 1 - caption_width - 2) + "\u2510\n";
   out += row("", 0, inner);
-  for (size_t i = 0; i < text.size(); ++i) {
-    std::string lead = i == 0 && !icon.empty() ? icon + "  " : std::string(indent, ' ');
-    out += row(lead + text[i], indent + display_width(text[i]), inner);
-  }
+  bool first = true;
+  for (const std::string &line : text)
+    for (const std::string &piece : wrap(line, inner - indent)) {
+      std::string lead = first && !icon.empty() ? icon + "  " : std::string(indent, ' ');
+      out += row(lead + piece, indent + display_width(piece), inner);
+      first = false;
+    }
   out += row("", 0, inner);
-  size_t button_width = display_width(button_plain);
   size_t left = (inner - button_width) / 2;
   out += row(std::string(left, ' ') + button_row, left + button_width, inner);
   out += "  \u2514" + repeat("\u2500", inner + 2) + "\u2518\n";
 
-  std::string keys = std::string("  ") + (icon.empty() ? "no icon" : icon_kind(box.type)) +
-                     (icon.empty() ? "" : " icon") + " | Enter: " + answer_label(preset);
+  std::vector<std::string> keys = {
+      (icon.empty() ? std::string("no icon") : std::string(icon_kind(box.type)) + " icon"),
+      std::string("Enter: ") + answer_label(preset)};
   for (const box_button &b : buttons)
-    keys += std::string(" | ") + b.key + ": " + b.label;
+    keys.push_back(std::string(1, b.key) + ": " + b.label);
   if (close_answer(box.type))
-    keys += std::string(" | Esc: ") + answer_label(close_answer(box.type));
-  return out + keys + "\n";
+    keys.push_back(std::string("Esc: ") + answer_label(close_answer(box.type)));
+  std::string line = "  " + keys[0];
+  for (size_t i = 1; i < keys.size(); ++i) {
+    if (columns && display_width(line) + 3 + keys[i].size() > columns) {
+      out += line + "\n";
+      line = "  " + keys[i];
+    } else {
+      line += " | " + keys[i];
+    }
+  }
+  return out + line + "\n";
 }
 
 std::string render_restart(const sim::restart_record &restart) {
@@ -248,98 +325,4 @@ std::string render_restart(const sim::restart_record &restart) {
                 static_cast<unsigned long>(restart.exit_reason));
   out += line;
   return out + "  Not done: this is a rehearsal on a simulated machine.\n";
-}
-
-// ---- Summary ----------------------------------------------------------------------------
-
-static std::string folder_of(const std::string &path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-static std::string heading(bool colour, const std::string &title, size_t count) {
-  return paint(colour, cyan, title + " (" + std::to_string(count) + "):") + "\n";
-}
-
-static std::vector<std::string> subjects(const std::vector<sim::change> &changes,
-                                         sim::change::kind_t kind) {
-  std::vector<std::string> out;
-  for (const sim::change &c : changes)
-    if (c.kind == kind)
-      out.push_back(c.subject);
-  return out;
-}
-
-static std::string key_group(bool colour, const std::vector<std::string> &keys) {
-  std::string out = heading(colour, "Registry keys deleted", keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) {
-    // A subkey deleted with a key listed before it is shown below that key.
-    bool nested = false;
-    for (size_t k = 0; k < i && !nested; ++k)
-      nested = keys[i].compare(0, keys[k].size() + 1, keys[k] + "\\") == 0;
-    out += (nested ? "      " : "  ") + display_utf8(keys[i]) + "\n";
-  }
-  return out;
-}
-
-static std::string value_group(bool colour, const std::vector<std::string> &values) {
-  std::string out = heading(colour, "Registry values deleted", values.size());
-  for (const std::string &v : values) {
-    size_t slash = v.rfind('\\');
-    out += "  " + display_utf8(v.substr(0, slash)) + "  value \"" +
-           display_utf8(v.substr(slash + 1)) + "\"\n";
-  }
-  return out;
-}
-
-static std::string file_group(bool colour, const std::vector<std::string> &files) {
-  std::string out = heading(colour, "Files deleted", files.size());
-  std::string folder;
-  for (const std::string &f : files) {
-    if (folder_of(f) != folder || folder.empty()) {
-      folder = folder_of(f);
-      out += "  " + display_utf8(folder) + "\n";
-    }
-    out += "      " + display_utf8(f.substr(folder.size())) + "\n";
-  }
-  return out;
-}
-
-std::string render_summary(const std::vector<sim::change> &changes, bool colour) {
-  std::vector<std::string> keys = subjects(changes, sim::change::key_deleted);
-  std::vector<std::string> values = subjects(changes, sim::change::value_deleted);
-  std::vector<std::string> files = subjects(changes, sim::change::file_deleted);
-  std::vector<std::string> devices = subjects(changes, sim::change::device_removed);
-  // Attributes reset on a file that was then deleted are part of deleting it.
-  std::vector<std::string> kept;
-  for (const std::string &a : subjects(changes, sim::change::attributes_set)) {
-    bool deleted = false;
-    for (const std::string &f : files)
-      deleted = deleted || ascii_iequal(a, f);
-    bool listed = false;
-    for (const std::string &k : kept)
-      listed = listed || ascii_iequal(a, k);
-    if (!deleted && !listed)
-      kept.push_back(a);
-  }
-  if (changes.empty())
-    return "Nothing on the machine was changed.\n";
-  std::string out = paint(colour, bold, "What the run changed on the machine:") + "\n";
-  if (!keys.empty())
-    out += key_group(colour, keys);
-  if (!values.empty())
-    out += value_group(colour, values);
-  if (!files.empty())
-    out += file_group(colour, files);
-  if (!kept.empty()) {
-    out += heading(colour, "Files kept, their attributes set to normal", kept.size());
-    for (const std::string &k : kept)
-      out += "  " + display_utf8(k) + "\n";
-  }
-  if (!devices.empty()) {
-    out += heading(colour, "Device instances removed", devices.size());
-    for (const std::string &d : devices)
-      out += "  " + display_utf8(d) + "\n";
-  }
-  return out;
 }

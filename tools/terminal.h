@@ -1,5 +1,5 @@
 // What uninstall-sim shows in the terminal: message boxes drawn as text with their buttons
-// and keys, the restart the program asked for, and the summary of what a run changed.
+// and keys, and the restart the program asked for (the summary is in summary.h).
 #pragma once
 
 #include "sim/sim.h"
@@ -23,7 +23,8 @@ int close_answer(UINT type);
 // The answer a key press gives (Enter, Esc or a button's key); 0 when the key does nothing.
 int answer_for_key(UINT type, int key);
 // The answer an --answer word gives ("ok", "cancel", "yes", "no", "abort", "retry", "ignore",
-// "close"), or 0 when the box has no such button; -1 when the word is not an answer at all.
+// "close", in any letter case), or 0 when the box has no such button; -1 when the word is not
+// an answer at all.
 int answer_for_word(UINT type, const std::string &word);
 const char *answer_label(int id);
 
@@ -32,10 +33,8 @@ const char *icon_kind(UINT type);
 // Columns a UTF-8 text takes in a terminal (East Asian wide characters take two).
 size_t display_width(const std::string &utf8);
 
-// The box as lines of text (UTF-8), ending with the line that names the keys.
-std::string render_box(const sim::box &box, bool colour);
+// The box as lines of text (UTF-8), ending with the line that names the keys; on a terminal
+// of `columns` columns (0: no limit) the text wraps inside the frame.
+std::string render_box(const sim::box &box, bool colour, size_t columns);
 // What the program's restart request would have done; "" when it made none.
 std::string render_restart(const sim::restart_record &restart);
-// The changes grouped by kind (registry keys, registry values, files by folder, file
-// attributes of files that stayed, device instances), each group in the order it happened.
-std::string render_summary(const std::vector<sim::change> &changes, bool colour);

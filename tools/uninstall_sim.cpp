@@ -4,6 +4,7 @@
 #include "tools/rehearsal.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,12 +65,24 @@ static bool colour_terminal() {
   return isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR") && term && std::strcmp(term, "dumb");
 }
 
+// The terminal's width, for wrapping the boxes: that of standard output when it is a
+// terminal, else $COLUMNS, else 80.
+static size_t terminal_columns() {
+  struct winsize size = {};
+  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    return size.ws_col;
+  const char *columns = std::getenv("COLUMNS");
+  long n = columns ? std::strtol(columns, nullptr, 10) : 0;
+  return n > 0 ? static_cast<size_t>(n) : 80;
+}
+
 int main(int argc, char **argv) {
   rehearsal_io io;
   io.out = stdout;
   io.err = stderr;
   io.terminal_input = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_terminal) == 0;
   io.colour = colour_terminal();
+  io.columns = terminal_columns();
   io.read_key = read_key;
   if (io.terminal_input) {
     std::signal(SIGINT, on_signal);
