@@ -139,6 +139,7 @@ void system_reset() {
       {126, "The specified module could not be found.\r\n"},
       {127, "The specified procedure could not be found.\r\n"},
       {161, "The specified path is invalid.\r\n"},
+      {193, "%1 is not a valid Win32 application.\r\n"},
       {234, "More data is available.\r\n"},
       {259, "No more data is available.\r\n"},
       {1018, "Illegal operation attempted on a registry key that has been marked for "
@@ -304,7 +305,6 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             LPSTR lpBuffer, DWORD nSize, va_list *Arguments) {
   (void)lpSource;
   (void)dwLanguageId;
-  (void)Arguments;
   DWORD err = enter("FormatMessageA", std::to_string(dwMessageId));
   if (err) {
     m().last_error = err;
@@ -320,6 +320,15 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     return 0;
   }
   const std::string &text = it->second;
+  // A text with an insert (%1 to %99) and no arguments to fill it in: Windows fails the call
+  // unless the inserts are to be left as written.
+  if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) && !Arguments) {
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+      if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') {
+        m().last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+      }
+  }
   DWORD len = static_cast<DWORD>(text.size());
   if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
     size_t bytes = len + 1 > nSize ? len + 1 : nSize; // nSize is the minimum to allocate

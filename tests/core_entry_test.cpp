@@ -220,12 +220,15 @@ TEST_F(entry, declined_or_failing_restart_still_exits_with_zero) {
 TEST_F(entry, error_report_shows_the_system_text_or_an_empty_box) {
   std::string denied = sim::message_text(ERROR_ACCESS_DENIED);
   ASSERT_FALSE(denied.empty());
-  sim::answers({IDOK, IDOK});
+  sim::answers({IDOK, IDOK, IDOK});
   report_system_error(ERROR_ACCESS_DENIED, caption_reg_open_key_ex);
   sim::remove_message_text(ERROR_ACCESS_DENIED);
   report_system_error(ERROR_ACCESS_DENIED, caption_delete_file);
-  expect_boxes(
-      {{denied, caption_reg_open_key_ex, MB_ICONERROR}, {"", caption_delete_file, MB_ICONERROR}});
+  // A text with an insert and no arguments: shown with the insert as written.
+  report_system_error(ERROR_BAD_EXE_FORMAT, caption_load_library);
+  expect_boxes({{denied, caption_reg_open_key_ex, MB_ICONERROR},
+                {"", caption_delete_file, MB_ICONERROR},
+                {"%1 is not a valid Win32 application.\r\n", caption_load_library, MB_ICONERROR}});
 }
 
 } // namespace
