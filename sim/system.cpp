@@ -42,6 +42,13 @@ static const std::vector<export_entry> &export_table() {
       {"kernel32", "GetSystemDirectoryA", proc(&GetSystemDirectoryA)},
       {"kernel32", "SetFileAttributesA", proc(&SetFileAttributesA)},
       {"kernel32", "DeleteFileA", proc(&DeleteFileA)},
+      {"kernel32", "GetModuleHandleA", proc(&GetModuleHandleA)},
+      {"kernel32", "GetModuleFileNameA", proc(&GetModuleFileNameA)},
+      {"kernel32", "CreateProcessA", proc(&CreateProcessA)},
+      {"kernel32", "WaitForSingleObject", proc(&WaitForSingleObject)},
+      {"kernel32", "GetExitCodeProcess", proc(&GetExitCodeProcess)},
+      {"kernel32", "CloseHandle", proc(&CloseHandle)},
+      {"kernel32", "IsWow64Process", proc(&IsWow64Process)},
       {"advapi32", "OpenProcessToken", proc(&OpenProcessToken)},
       {"advapi32", "LookupPrivilegeValueA", proc(&LookupPrivilegeValueA)},
       {"advapi32", "AdjustTokenPrivileges", proc(&AdjustTokenPrivileges)},
@@ -104,12 +111,18 @@ static const module_entry *module_by_handle(HMODULE h) {
   return nullptr;
 }
 
+// The modules the program links to are loaded with the process and stay loaded to its end.
+static bool linked_module(const std::string &key) {
+  return key == "kernel32" || key == "user32" || key == "advapi32";
+}
+
 std::string module_handle_name(HMODULE h) {
   const module_entry *e = module_by_handle(h);
   if (!e)
     return std::string();
   auto it = m().module_refs.find(e->name);
-  return it != m().module_refs.end() && it->second > 0 ? e->name : std::string();
+  bool loaded = linked_module(e->name) || (it != m().module_refs.end() && it->second > 0);
+  return loaded ? e->name : std::string();
 }
 
 static int default_user(const box &) {
@@ -439,9 +452,31 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   std::string module = module_handle_name(hLibModule);
   if (module.empty())
     return fail_with(ERROR_INVALID_HANDLE);
-  if (--m().module_refs[module] == 0)
-    m().module_refs.erase(module);
+  auto it = m().module_refs.find(module);
+  if (it == m().module_refs.end())
+    return TRUE; // a linked module without LoadLibraryA references: it stays loaded
+  if (--it->second == 0)
+    m().module_refs.erase(it);
   return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  DWORD err = enter("GetModuleHandleA", str(lpModuleName));
+  if (err) {
+    m().last_error = err;
+    return nullptr;
+  }
+  if (!lpModuleName)
+    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x00400000)); // the program's image
+  // A module that is loaded, by the same names LoadLibraryA takes; no reference is added.
+  std::string key = module_key(lpModuleName);
+  const module_entry *e = module_by_name(key);
+  HMODULE h = e ? reinterpret_cast<HMODULE>(e->base) : nullptr;
+  if (!e || module_handle_name(h).empty()) {
+    m().last_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  return h;
 }
 
 // ---- advapi32 (tokens) ------------------------------------------------------------------
