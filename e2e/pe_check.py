@@ -147,12 +147,17 @@ def check_imports(image, exports_dir):
     return problems
 
 
-def check_loads_on_windows_98(image):
+def gui_image_problems(image, machine, magic, kind):
     problems = []
-    if image.machine != 0x14C or image.magic != 0x10B:
-        problems.append(f"not a PE32 image for i386 (machine {image.machine:#x})")
+    if image.machine != machine or image.magic != magic:
+        problems.append(f"not a {kind} image (machine {image.machine:#x})")
     if image.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
         problems.append(f"subsystem {image.subsystem}, not the Windows GUI")
+    return problems
+
+
+def check_loads_on_windows_98(image):
+    problems = gui_image_problems(image, 0x14C, 0x10B, "PE32 for i386")
     if image.os_version != (4, 0):
         problems.append("OS version %d.%d, not 4.0" % image.os_version)
     if image.subsystem_version != (4, 0):
@@ -163,12 +168,7 @@ def check_loads_on_windows_98(image):
 
 
 def check_runs_on_64_bit_windows(image):
-    problems = []
-    if image.machine != 0x8664 or image.magic != 0x20B:
-        problems.append(f"not a PE32+ image for x64 (machine {image.machine:#x})")
-    if image.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
-        problems.append(f"subsystem {image.subsystem}, not the Windows GUI")
-    return problems
+    return gui_image_problems(image, 0x8664, 0x20B, "PE32+ for x64")
 
 
 def check_version_resource(image, file_name):
