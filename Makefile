@@ -1,7 +1,9 @@
 # make demo     build the hosted program and rehearse an uninstall on the default simulated machine
 # make test     hosted build and all its tests; then, where MinGW-w64 and Wine are installed,
 #               both Windows builds and their checks and end-to-end tests
-# make windows  build/win32/QuendalUninstall.exe (release) and build/win64/QuendalUninstall.exe
+# make windows  build/win32/QuendalUninstall.exe (32-bit) and build/win64/QuendalUninstall.exe
+#               (64-bit), and the release: both side by side in build/release/ as
+#               QuendalUninstall.exe and QuendalUninstall64.exe
 # make fuzz     every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 60) each
 # make bench    whole runs of both families on machines of 1,000 to 100,000 devices and of a
 #               1,000,000-key registry, and the loading and export of such machines (Google Benchmark)
@@ -14,6 +16,7 @@ JOBS ?= 2
 
 WIN32 := build/win32
 WIN64 := build/win64
+RELEASE := build/release
 MINGW32 := i686-w64-mingw32-g++
 MINGW64 := x86_64-w64-mingw32-g++
 HAVE_MINGW := $(shell command -v $(MINGW32) >/dev/null 2>&1 && command -v $(MINGW64) >/dev/null 2>&1 && echo yes)
@@ -43,8 +46,8 @@ test-hosted: hosted
 test: test-hosted test-sanitize test-fuzz
 	@$(MAKE) --no-print-directory test-windows
 
-# The PE checks of both executables and the end-to-end scenarios under Wine (skipped with a
-# message by e2e/run.py when wine64 is missing).
+# The PE checks of the release and the end-to-end scenarios under Wine (skipped with a message
+# by e2e/run.py when 32-bit or 64-bit Wine is missing).
 test-windows:
 ifeq ($(HAVE_MINGW),yes)
 	@$(MAKE) --no-print-directory windows
@@ -53,24 +56,39 @@ else
 	@echo "skipping the Windows build and its tests: $(MINGW32) and $(MINGW64) are not installed"
 endif
 
+# What an administrator copies: the 32-bit program, which users start on every Windows, and
+# the 64-bit edition it hands the run to on 64-bit Windows.
 windows:
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake > /dev/null
 	cmake --build $(WIN32) -j $(JOBS)
 	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake > /dev/null
 	cmake --build $(WIN64) -j $(JOBS)
-	@$(MAKE) --no-print-directory $(WIN64)/e2e/harness.exe $(WIN64)/e2e/runtime_test.exe
+	@mkdir -p $(RELEASE)
+	cp -p $(WIN32)/QuendalUninstall.exe $(RELEASE)/QuendalUninstall.exe
+	cp -p $(WIN64)/QuendalUninstall.exe $(RELEASE)/QuendalUninstall64.exe
+	@$(MAKE) --no-print-directory $(foreach arch,$(WIN32) $(WIN64),$(arch)/e2e/harness.exe \
+	  $(arch)/e2e/runtime_test.exe)
 
-# The end-to-end harness, an ordinary 64-bit Windows program with its C/C++ runtime linked in.
+# The end-to-end harness, an ordinary Windows program with its C/C++ runtime linked in, for
+# each prefix: a 32-bit prefix runs no 64-bit program.
+$(WIN32)/e2e/harness.exe: e2e/harness.cpp
+	@mkdir -p $(dir $@)
+	$(MINGW32) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $<
 $(WIN64)/e2e/harness.exe: e2e/harness.cpp
 	@mkdir -p $(dir $@)
 	$(MINGW64) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $<
 
-# The test of app/runtime.cpp, built without a runtime like the uninstaller.
+# The test of app/runtime.cpp, built without a runtime like the uninstaller, for both
+# targets (32-bit C names carry a leading underscore at link level).
+RUNTIME_TEST_FLAGS := -std=c++17 -Os -Wall -Wextra -Werror -nostdlib -nostartfiles \
+  -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables \
+  -fno-stack-protector -fno-tree-loop-distribute-patterns
+$(WIN32)/e2e/runtime_test.exe: e2e/runtime_test.cpp app/runtime.cpp
+	@mkdir -p $(dir $@)
+	$(MINGW32) $(RUNTIME_TEST_FLAGS) -Wl,-e,_runtime_test_entry -o $@ $^ -lkernel32
 $(WIN64)/e2e/runtime_test.exe: e2e/runtime_test.cpp app/runtime.cpp
 	@mkdir -p $(dir $@)
-	$(MINGW64) -std=c++17 -Os -Wall -Wextra -Werror -nostdlib -nostartfiles -fno-exceptions \
-	  -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector \
-	  -fno-tree-loop-distribute-patterns -Wl,-e,runtime_test_entry -o $@ $^ -lkernel32
+	$(MINGW64) $(RUNTIME_TEST_FLAGS) -Wl,-e,runtime_test_entry -o $@ $^ -lkernel32
 
 # Reliability: the hosted tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # fuzz targets (clang with libFuzzer), and the benchmark (RelWithDebInfo).

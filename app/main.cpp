@@ -3,6 +3,11 @@
 #include "core/entry.h"
 #include "platform/windows_api.h"
 
+// Built once for each Windows target, so the pointer size names the edition.
+int program_edition() {
+  return sizeof(void *) == 4 ? EDITION_32_BIT : EDITION_64_BIT;
+}
+
 // Named as the image's entry point at link time. It never returns: ExitProcess ends the
 // process with the uninstaller's result (-1 shows up as exit code 0xFFFFFFFF).
 extern "C" void uninstaller_entry() {

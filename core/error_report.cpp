@@ -3,8 +3,12 @@
 #include "core/error_report.h"
 
 void report_system_error(DWORD error_code, const char *caption) {
+  // No insert arguments are passed, so inserts are left as written: some system texts have
+  // them (193: "%1 is not a valid Win32 application."), and without IGNORE_INSERTS Windows
+  // fails the call for such a text, or on older versions reads arguments never passed.
   char *text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
                                 nullptr, error_code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                 reinterpret_cast<LPSTR>(&text), 0, nullptr);
   if (length == 0)

@@ -3,8 +3,9 @@
 //   harness.exe ANSWERS PROGRAM [WORD]
 //
 // Starts PROGRAM with the command line `"PROGRAM" WORD` (or just `"PROGRAM"`), then watches
-// for the message boxes of that process (top-level windows of class "#32770"). Each box is
-// read (caption, text, buttons) and answered with the next entry of ANSWERS, a comma-separated
+// for the message boxes (top-level windows of class "#32770") of that process and of the
+// processes it starts (the 32-bit edition under WOW64 shows none: its 64-bit child does). Each box
+// is read (caption, text, buttons) and answered with the next entry of ANSWERS, a comma-separated
 // list of OK and CANCEL ("-" for none; a last entry ending in '*', such as "OK*", answers
 // every further box; DECLINE answers Cancel where the box has it, else OK), by posting
 // WM_COMMAND with IDOK or IDCANCEL. Output,
@@ -18,10 +19,13 @@
 // over at the end, or a run longer than the time limit end the harness with status 2 after
 // an "error ..." line; the program under test is then terminated.
 #include <windows.h>
+// tlhelp32.h relies on the types of windows.h, so it comes second.
+#include <tlhelp32.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,7 +49,7 @@ const Button buttons[] = {
 };
 
 struct BoxSearch {
-  DWORD process_id;
+  const std::set<DWORD> *process_ids;
   HWND found;
 };
 
@@ -90,17 +94,39 @@ BOOL CALLBACK match_box(HWND window, LPARAM context) {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   char class_name[16];
-  if (owner != search->process_id || !IsWindowVisible(window) ||
+  if (!search->process_ids->count(owner) || !IsWindowVisible(window) ||
       !GetClassNameA(window, class_name, sizeof class_name) || strcmp(class_name, "#32770") != 0)
     return TRUE;
   search->found = window;
   return FALSE;
 }
 
-// The visible message box of the process, or null. A box turns visible only after its
-// dialog procedure has filled in the texts and removed the buttons it does not use.
+// The process and every process started by it or by one of those, as far as they still run.
+std::set<DWORD> process_family(DWORD root) {
+  std::set<DWORD> family = {root};
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return family;
+  std::vector<PROCESSENTRY32> entries;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    entries.push_back(entry);
+  CloseHandle(snapshot);
+  for (size_t grown = 1; grown;) {
+    grown = 0;
+    for (const PROCESSENTRY32 &e : entries)
+      if (family.count(e.th32ParentProcessID) && family.insert(e.th32ProcessID).second)
+        ++grown;
+  }
+  return family;
+}
+
+// The visible message box of the process or its children, or null. A box turns visible only
+// after its dialog procedure has filled in the texts and removed the buttons it does not use.
 HWND find_box(DWORD process_id) {
-  BoxSearch search = {process_id, nullptr};
+  std::set<DWORD> family = process_family(process_id);
+  BoxSearch search = {&family, nullptr};
   EnumWindows(match_box, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }

@@ -147,12 +147,17 @@ def check_imports(image, exports_dir):
     return problems
 
 
-def check_loads_on_windows_98(image):
+def gui_image_problems(image, machine, magic, kind):
     problems = []
-    if image.machine != 0x14C or image.magic != 0x10B:
-        problems.append(f"not a PE32 image for i386 (machine {image.machine:#x})")
+    if image.machine != machine or image.magic != magic:
+        problems.append(f"not a {kind} image (machine {image.machine:#x})")
     if image.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
         problems.append(f"subsystem {image.subsystem}, not the Windows GUI")
+    return problems
+
+
+def check_loads_on_windows_98(image):
+    problems = gui_image_problems(image, 0x14C, 0x10B, "PE32 for i386")
     if image.os_version != (4, 0):
         problems.append("OS version %d.%d, not 4.0" % image.os_version)
     if image.subsystem_version != (4, 0):
@@ -162,7 +167,11 @@ def check_loads_on_windows_98(image):
     return problems
 
 
-def check_version_resource(image):
+def check_runs_on_64_bit_windows(image):
+    return gui_image_problems(image, 0x8664, 0x20B, "PE32+ for x64")
+
+
+def check_version_resource(image, file_name):
     resources = image.resources()
     data = resources.get((RT_VERSION, 1, LANG_JAPANESE))
     if data is None:
@@ -189,6 +198,8 @@ def check_version_resource(image):
         for name in ("FileVersion", "ProductVersion"):
             if strings.get(name) != "1.2.0.0":
                 problems.append(f"{name} is {strings.get(name)!r}")
+        if strings.get("OriginalFilename") != file_name:
+            problems.append(f"OriginalFilename is {strings.get('OriginalFilename')!r}")
     variables = {var[0]: var[1] for var in blocks.get("VarFileInfo", ("", b"", []))[2]}
     if variables.get("Translation") != struct.pack("<HH", LANG_JAPANESE, 932):
         problems.append(f"Translation is {variables.get('Translation')!r}, not 0x0411/932")
@@ -237,20 +248,27 @@ def check_no_dynamic_initialisation(object_dir):
     return problems
 
 
+# The release as shipped (build/release/) and the build folder of each of its programs.
+RELEASE = (("QuendalUninstall.exe", "win32"), ("QuendalUninstall64.exe", "win64"))
+
+
 def all_checks(build_dir, exports_dir):
-    """[(name, problems)] for both executables."""
+    """[(name, problems)] for both programs of the release."""
     results = []
-    for arch in ("win32", "win64"):
-        exe = os.path.join(build_dir, arch, "QuendalUninstall.exe")
-        image = Image(exe)
-        results.append((f"{arch}: imports only Windows 98 SE functions of the three DLLs",
+    for file_name, arch in RELEASE:
+        image = Image(os.path.join(build_dir, "release", file_name))
+        results.append((f"{file_name}: imports only Windows 98 SE functions of the three DLLs",
                         check_imports(image, exports_dir)))
-        results.append((f"{arch}: version resource reads back", check_version_resource(image)))
-        results.append((f"{arch}: icon and administrator manifest",
+        results.append((f"{file_name}: version resource reads back",
+                        check_version_resource(image, file_name)))
+        results.append((f"{file_name}: icon and administrator manifest",
                         check_icon_and_manifest(image)))
-        results.append((f"{arch}: no global needs a constructor", check_no_dynamic_initialisation(
-            os.path.join(build_dir, arch, "app", "CMakeFiles"))))
+        results.append((f"{file_name}: no global needs a constructor",
+                        check_no_dynamic_initialisation(
+                            os.path.join(build_dir, arch, "app", "CMakeFiles"))))
         if arch == "win32":
-            results.append((f"win32: GUI PE32 for Windows 4.0, {image.size} bytes",
+            results.append((f"{file_name}: GUI PE32 for Windows 4.0, {image.size} bytes",
                             check_loads_on_windows_98(image)))
+        else:
+            results.append((f"{file_name}: GUI PE32+ for x64", check_runs_on_64_bit_windows(image)))
     return results

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Checks of the Windows build: the PE checks of both executables, then the end-to-end
-scenarios under Wine (e2e/scenarios/*.scenario). Ends with "N passed, M failed".
+"""Checks of the Windows build: the PE checks of the release, then the end-to-end scenarios
+under Wine (e2e/scenarios/*.scenario), each played in every way it names (see WAYS). Ends
+with "N passed, M failed".
 
-usage: run.py [--build DIR] [--exports DIR] [--keep] [SCENARIO ...]
+usage: run.py [--build DIR] [--exports DIR] [--keep] [--jobs N] [SCENARIO ...]
 """
 import argparse
+import concurrent.futures
 import glob
 import os
 import re
@@ -23,6 +25,18 @@ import scenario as scenarios  # noqa: E402
 import wine  # noqa: E402
 
 RELAY_CALL = re.compile(r"Call user32\.MessageBoxA\(.*,([0-9a-fA-F]+)\) ret=")
+
+# The ways a scenario is played (its `ways` line; scenario.py has the defaults): the prefix,
+# the program the harness starts, and the programs copied beside it. The release is the
+# 32-bit QuendalUninstall.exe with QuendalUninstall64.exe beside it; under WOW64 the first
+# hands the run to the second, so "wow64" must show what "win64" shows.
+WAYS = {
+    "win32": {"arch": "win32", "program": "QuendalUninstall.exe", "beside": []},
+    "win64": {"arch": "win64", "program": "QuendalUninstall64.exe", "beside": []},
+    "wow64": {"arch": "win64", "program": "QuendalUninstall.exe",
+              "beside": ["QuendalUninstall64.exe"]},
+    "wow64-alone": {"arch": "win64", "program": "QuendalUninstall.exe", "beside": []},
+}
 
 
 class Results:
@@ -168,43 +182,86 @@ def seed(prefix, sc):
             os.chmod(host, 0o444)  # what Wine reports as FILE_ATTRIBUTE_READONLY
 
 
-def play(sc, base, work, exe, harness):
-    """Runs one scenario in a copy of the base prefix; returns (problems, notes)."""
-    prefix = os.path.abspath(os.path.join(work, sc.name))
+class Run:
+    """One scenario played one way: what the checks look at. The prefix still exists and its
+    wineserver still runs while the checks run."""
+
+    def __init__(self, sc, way, prefix):
+        self.sc, self.way, self.prefix = sc, way, prefix
+        self.before = self.after = None
+        self.seen, self.types, self.exit_code, self.errors = [], [], None, []
+        self.notes = []
+
+
+def check_harness(run):
+    return [f"harness: {error}" for error in run.errors]
+
+
+def check_boxes(run):
+    if run.sc.record:
+        for box, box_type in zip(run.seen, run.types + [None] * len(run.seen)):
+            run.notes.append(f"box type {box_type if box_type is None else hex(box_type)} "
+                             f"buttons {box['buttons']}: {show(box['caption'])} / "
+                             f"{show(box['text'])}")
+        return []
+    return compare_boxes(run.sc.boxes, run.seen, run.types)
+
+
+def check_state(run):
+    if run.sc.record:
+        run.notes += describe_changes(run.before, run.after)
+        return []
+    return compare_state(run.sc, run.before, run.after)
+
+
+def check_exit_code(run):
+    if run.sc.record:
+        run.notes.append(f"exit code {run.exit_code}")
+    if run.sc.exit_code is not None and run.exit_code != run.sc.exit_code:
+        return [f"exit code {run.exit_code}, want {run.sc.exit_code}"]
+    return []
+
+
+# Every run is checked by each of these in turn; each returns a list of problems. A check of
+# its own for every scenario is one more function here.
+RUN_CHECKS = [check_harness, check_boxes, check_state, check_exit_code]
+
+
+def play(sc, way, base, work, build):
+    """Plays one scenario one way in a copy of the base prefix; returns (problems, notes,
+    prefix)."""
+    setup = WAYS[way]
+    prefix = os.path.abspath(os.path.join(work, f"{sc.name}.{way}"))
     wine.copy_prefix(base, prefix)
     wine.server(prefix, "-p")
+    run = Run(sc, way, prefix)
+    problems = []
     try:
         seed(prefix, sc)
         tools = os.path.join(prefix, "drive_c", "e2e")
         os.makedirs(tools)
-        for program in (exe, harness):
-            shutil.copy(program, tools)
-        before = {"registry": wine.registry_snapshot(prefix), "files": wine.file_snapshot(prefix)}
+        release = os.path.join(build, "release")
+        for program in [setup["program"]] + setup["beside"]:
+            shutil.copy(os.path.join(release, program), tools)
+        shutil.copy(os.path.join(build, setup["arch"], "e2e", "harness.exe"), tools)
+        run.before = {"registry": wine.registry_snapshot(prefix),
+                      "files": wine.file_snapshot(prefix)}
         # A recorded run declines every box after the scripted ones.
         answers = ",".join(sc.answers() + (["DECLINE*"] if sc.record else [])) or "-"
         args = [wine.windows_path(prefix, os.path.join(tools, "harness.exe")), answers,
-                wine.windows_path(prefix, os.path.join(tools, os.path.basename(exe)))]
+                wine.windows_path(prefix, os.path.join(tools, setup["program"]))]
         result = wine.run(prefix, *args + ([sc.word] if sc.word is not None else []), relay=True)
         shutil.rmtree(tools)
-        after = {"registry": wine.registry_snapshot(prefix), "files": wine.file_snapshot(prefix)}
+        run.after = {"registry": wine.registry_snapshot(prefix),
+                     "files": wine.file_snapshot(prefix)}
+        run.seen, run.exit_code, run.errors = parse_harness(result.stdout)
+        run.types = [int(m.group(1), 16)
+                     for m in RELAY_CALL.finditer(result.stderr.decode("latin-1"))]
+        for check in RUN_CHECKS:
+            problems += check(run)
     finally:
         wine.server(prefix, "-k")
-    seen, exit_code, errors = parse_harness(result.stdout)
-    types = [int(m.group(1), 16) for m in RELAY_CALL.finditer(result.stderr.decode("latin-1"))]
-    problems = [f"harness: {error}" for error in errors]
-    notes = []
-    if sc.record:
-        for box, box_type in zip(seen, types + [None] * len(seen)):
-            notes.append(f"box type {box_type if box_type is None else hex(box_type)} "
-                         f"buttons {box['buttons']}: {show(box['caption'])} / {show(box['text'])}")
-        notes.append(f"exit code {exit_code}")
-        notes += describe_changes(before, after)
-    else:
-        problems += compare_boxes(sc.boxes, seen, types)
-        problems += compare_state(sc, before, after)
-    if sc.exit_code is not None and exit_code != sc.exit_code:
-        problems.append(f"exit code {exit_code}, want {sc.exit_code}")
-    return problems, notes, prefix
+    return problems, run.notes, prefix
 
 
 def new_runs_folder(parent):
@@ -220,8 +277,9 @@ def new_runs_folder(parent):
 
 
 def run_runtime_test(base, runs, tools):
-    """e2e/runtime_test.exe, whose exit code is the set of its failed checks."""
-    prefix = os.path.join(runs, "runtime-test")
+    """e2e/runtime_test.exe of the prefix's architecture, whose exit code is the set of its
+    failed checks."""
+    prefix = os.path.join(runs, "runtime-test-" + os.path.basename(os.path.dirname(tools)))
     wine.copy_prefix(base, prefix)
     shutil.copy(os.path.join(tools, "runtime_test.exe"), os.path.join(prefix, "drive_c"))
     wine.server(prefix, "-p")
@@ -244,59 +302,107 @@ def run_pe_checks(results, build, exports):
         results.record(name, problems)
 
 
-def run_scenarios(results, build, names, keep):
-    exe = os.path.join(build, "win64", "QuendalUninstall.exe")
-    harness = os.path.join(build, "win64", "e2e", "harness.exe")
-    work = os.path.join(os.path.abspath(build), "e2e")  # Wine wants absolute prefix paths
-    base = os.path.join(work, "base")
-    started = time.time()
+def make_bases(results, work, arches):
+    """{arch: base prefix} of the prefixes that could be made."""
+    bases = {}
+    for arch in arches:
+        base = os.path.join(work, "base-" + arch)
+        started = time.time()
+        try:
+            if wine.make_base(base, arch):
+                print(f"made the {arch} base Wine prefix in {time.time() - started:.0f} s")
+            bases[arch] = base
+        except Exception as error:
+            results.record(f"wine: make the {arch} base prefix",
+                           [f"{type(error).__name__}: {error}"])
+    return bases
+
+
+def play_one(job):
+    """Plays one (scenario, way); returns (title, problems, notes, prefix)."""
+    path, name, way, bases, runs, build = job
     try:
-        if wine.make_base(base):
-            print(f"made the base Wine prefix in {time.time() - started:.0f} s")
-    except Exception as error:
-        results.record("wine: make the base prefix", [f"{type(error).__name__}: {error}"])
-        return
+        sc = scenarios.load(path, name)
+        problems, notes, prefix = play(sc, way, bases[WAYS[way]["arch"]], runs, build)
+    except Exception as error:  # a broken scenario or Wine failure fails this run only
+        problems, notes, prefix = [f"{type(error).__name__}: {error}"], [], None
+    title = f"wine: {name} [{way}]" + (
+        " (recorded, not checked)" if not problems and notes else "")
+    return title, problems, notes, prefix
+
+
+def run_scenarios(results, build, names, keep, jobs, arches):
+    work = os.path.join(os.path.abspath(build), "e2e")  # Wine wants absolute prefix paths
+    bases = make_bases(results, work, arches)
     runs = new_runs_folder(os.path.join(work, "runs"))
     if not names:
-        results.record("wine: the runtime functions of app/runtime.cpp",
-                       run_runtime_test(base, runs, os.path.join(build, "win64", "e2e")))
+        for arch in sorted(bases):
+            results.record(f"wine: the runtime functions of app/runtime.cpp [{arch}]",
+                           run_runtime_test(bases[arch], runs, os.path.join(build, arch, "e2e")))
+    plays = []
     for path in sorted(glob.glob(os.path.join(HERE, "scenarios", "*.scenario"))):
         name = os.path.basename(path)[:-len(".scenario")]
         if names and name not in names:
             continue
         try:
-            sc = scenarios.load(path, name)
-            problems, notes, prefix = play(sc, base, runs, exe, harness)
-        except Exception as error:  # a broken scenario or Wine failure fails this one only
-            problems, notes, prefix = [f"{type(error).__name__}: {error}"], [], None
-        title = f"wine: {name}" + (" (recorded, not checked)" if not problems and notes else "")
-        results.record(title, problems)
-        for note in notes:
-            print(f"     {note}")
-        if prefix and not problems and not keep:
-            shutil.rmtree(prefix, ignore_errors=True)
-        elif prefix:
-            print(f"     prefix kept: {prefix}")
+            ways = scenarios.load(path, name).ways
+        except Exception as error:
+            results.record(f"wine: {name}", [f"{type(error).__name__}: {error}"])
+            continue
+        for way in ways:
+            if WAYS[way]["arch"] in bases:
+                plays.append((path, name, way, bases, runs, build))
+    # Each run has a prefix and a wineserver of its own, so runs go side by side; the results
+    # are printed in the order of the list.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        for title, problems, notes, prefix in pool.map(play_one, plays):
+            results.record(title, problems)
+            for note in notes:
+                print(f"     {note}")
+            if prefix and not problems and not keep:
+                shutil.rmtree(prefix, ignore_errors=True)
+            elif prefix:
+                print(f"     prefix kept: {prefix}")
     if not os.listdir(runs):
         os.rmdir(runs)
+
+
+def installed_arches(results):
+    """The prefix architectures this machine's Wine can run, after a line for each missing
+    part."""
+    if not os.path.exists(wine.WINE64):
+        print("skipping the Wine end-to-end tests: wine64 is not installed")
+        return []
+    if shutil.which("locale") and "ja_JP.utf8" not in os.popen("locale -a").read():
+        results.record("wine: the ja_JP.UTF-8 locale exists",
+                       ["run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"])
+        return []
+    if not os.path.exists(wine.WINE32):
+        # Without 32-bit Wine no 32-bit program runs: only the 64-bit edition is played.
+        print("skipping the runs of the 32-bit program: wine32:i386 is not installed "
+              "(bash .ci/install-deps installs it)")
+        return ["win64"]
+    return list(wine.ARCHES)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
-    parser.add_argument("--exports", default=os.path.join("..", "shared", "win98se-exports"))
-    parser.add_argument("--keep", action="store_true", help="keep every scenario's prefix")
+    parser.add_argument("--exports", default=os.path.join(HERE, "win98se-exports"))
+    parser.add_argument("--keep", action="store_true", help="keep every run's prefix")
+    parser.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")),
+                        help="runs side by side (default: $JOBS or 2)")
     parser.add_argument("scenarios", nargs="*")
     options = parser.parse_args()
     results = Results()
     if not options.scenarios:
         run_pe_checks(results, options.build, options.exports)
-    if not os.path.exists(wine.WINE64):
-        print("skipping the Wine end-to-end tests: wine64 is not installed")
-    elif shutil.which("locale") and "ja_JP.utf8" not in os.popen("locale -a").read():
-        results.record("wine: the ja_JP.UTF-8 locale exists", ["run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"])
-    else:
-        run_scenarios(results, options.build, options.scenarios, options.keep)
+    arches = installed_arches(results)
+    if arches:
+        started = time.time()
+        run_scenarios(results, options.build, options.scenarios, options.keep, options.jobs,
+                      arches)
+        print(f"the Wine runs took {time.time() - started:.0f} s")
     print(f"{results.passed} passed, {results.failed} failed")
     return 1 if results.failed else 0
 

@@ -4,6 +4,14 @@ boxes must appear and what must be gone afterwards.
 A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
 
     mode nt | win98            the Windows family Wine plays (win98: the AppDefaults version)
+    ways WAY ...               how the scenario is played, each way on a fresh machine:
+                                 win32        QuendalUninstall.exe in a 32-bit prefix
+                                 win64        QuendalUninstall64.exe in a 64-bit prefix
+                                 wow64        QuendalUninstall.exe with QuendalUninstall64.exe
+                                              beside it in a 64-bit prefix
+                                 wow64-alone  QuendalUninstall.exe alone in a 64-bit prefix
+                               default: win32 win64 wow64 for nt; win32 for win98 (Windows 98
+                               runs 32-bit programs only, and never under WOW64)
     word --complete            the command-line word; none when the line is absent
     registry                   REGEDIT4 lines up to 'end', loaded before the run
     ...
@@ -43,6 +51,9 @@ its devices: a scenario must hold what Windows does, and where Wine differs it s
 import os
 import re
 
+WAY_NAMES = ("win32", "win64", "wow64", "wow64-alone")
+DEFAULT_WAYS = {"nt": ["win32", "win64", "wow64"], "win98": ["win32"]}
+
 PROGRAM_CAPTION = "QuendalQ40 PRO For USB ドライバアンインストーラ"
 
 BOX_TYPE_NAMES = {
@@ -72,6 +83,7 @@ class Scenario:
         self.name = name
         self.description = []
         self.mode = None
+        self.ways = None
         self.word = None
         self.registry = []       # REGEDIT4 lines
         self.folders = []        # machine paths
@@ -149,6 +161,11 @@ def parse(name, text, folder="."):
         try:
             if directive == "mode" and rest in ("nt", "win98"):
                 scenario.mode = rest
+            elif directive == "ways":
+                scenario.ways = rest.split()
+                unknown = [way for way in scenario.ways if way not in WAY_NAMES]
+                if unknown or not scenario.ways:
+                    raise ScenarioError(f"ways {rest!r}: known ways are {' '.join(WAY_NAMES)}")
             elif directive == "word":
                 scenario.word = rest
             elif directive == "registry":
@@ -203,6 +220,8 @@ def parse(name, text, folder="."):
             raise ScenarioError(f"{name}:{number}: {error}") from None
     if scenario.mode is None:
         raise ScenarioError(f"{name}: no mode")
+    if scenario.ways is None:
+        scenario.ways = list(DEFAULT_WAYS[scenario.mode])
     if not scenario.record and scenario.exit_code is None:
         raise ScenarioError(f"{name}: no exit code")
     for box in scenario.boxes:

@@ -1,9 +1,11 @@
-"""Wine prefixes for the end-to-end tests: the base machine, per-scenario copies, running
-Windows programs in them, and snapshots of the registry and the Windows directory.
+"""Wine prefixes for the end-to-end tests: the base machines, per-run copies, running Windows
+programs in them, and snapshots of the registry and the Windows directory.
 
-Only 64-bit Wine runs on this machine, so the tests run the 64-bit build. A prefix is made
-once (about 10 s) and copied for each scenario (about 1 s); a persistent wineserver per
-prefix makes each program start cost a few hundredths of a second.
+There are two base prefixes: a 32-bit one (WINEARCH=win32, run by 32-bit Wine, as 32-bit
+Windows) and a 64-bit one (run by 64-bit Wine, which starts 32-bit programs under WOW64 with
+32-bit Wine, as 64-bit Windows). Each is made once (about 10 s) and copied for each run
+(about 1 s); a persistent wineserver per prefix makes each program start cost a few
+hundredths of a second.
 """
 import fcntl
 import hashlib
@@ -14,6 +16,10 @@ import subprocess
 import tempfile
 
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+# Debian's wine32:i386 (no /usr/bin/wine without the wine package itself).
+WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else (
+    shutil.which("wine") or "/usr/lib/wine/wine")
+ARCHES = ("win32", "win64")
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 # Every prefix: no display (message boxes work without an X server), and Wine's relay trace
@@ -64,11 +70,23 @@ MACHINES = {
     },
 }
 
-# The Windows and system directories of a 64-bit program under Wine, relative to the prefix.
+# The Windows and system directories under Wine, relative to the prefix: of every program in a
+# 32-bit prefix, of a 64-bit program in a 64-bit one (a 32-bit program there has its system32
+# redirected to syswow64, which is why it hands the run to the 64-bit edition).
 # (On a real Windows 98 machine the system directory is WINDOWS\SYSTEM.)
 MACHINE_DIRS = {"%WINDIR%": "drive_c/windows", "%SYSTEM%": "drive_c/windows/system32"}
 # Roots of the registry the snapshots cover.
 SNAPSHOT_KEYS = (r"HKLM\System", r"HKLM\Enum")
+# Left out of the snapshots: the volatile keys in which Wine records its display devices,
+# made anew with new names by the first program of each wineserver session that opens the
+# display, before or after the first snapshot as it happens. No run of ours touches them.
+UNSNAPPED_KEYS = (r"hklm\system\currentcontrolset\control\video",)
+
+
+def loader(prefix):
+    """The Wine loader of the prefix's architecture: only a 64-bit prefix has a SysWOW64."""
+    syswow64 = os.path.join(prefix, "drive_c", "windows", "syswow64")
+    return WINE64 if os.path.isdir(syswow64) else WINE32
 
 
 def environment(prefix, relay=False):
@@ -85,8 +103,8 @@ def run(prefix, *args, relay=False, timeout=40):
     env = environment(prefix, relay)
     env["LC_ALL"] = "ja_JP.UTF-8"
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([WINE64, *args], env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=err, timeout=timeout)
+        result = subprocess.run([loader(prefix), *args], env=env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout)
         out.seek(0)
         err.seek(0)
         result.stdout, result.stderr = out.read(), err.read()
@@ -124,31 +142,34 @@ def load_registry(prefix, lines):
         raise RuntimeError(f"regedit failed: {result.stderr.decode(errors='replace')}")
 
 
-def base_recipe():
-    version = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
-    return hashlib.sha256((version + BASE_REGISTRY + control_set_link_entry()).encode()).hexdigest()
+def base_recipe(arch):
+    wine = WINE32 if arch == "win32" else WINE64
+    version = subprocess.run([wine, "--version"], capture_output=True, text=True).stdout
+    recipe = arch + version + BASE_REGISTRY + control_set_link_entry()
+    return hashlib.sha256(recipe.encode()).hexdigest()
 
 
-def make_base(prefix):
+def make_base(prefix, arch):
     """Creates the base prefix unless one made the same way is there already. Test runs in
     the same checkout may overlap: the first makes the base, the others wait for it."""
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         stamp = os.path.join(prefix, "e2e-recipe")
-        recipe = base_recipe()
+        recipe = base_recipe(arch)
         if os.path.exists(stamp) and open(stamp).read() == recipe:
             return False
-        build_base(prefix)
+        build_base(prefix, arch)
         with open(stamp, "w") as f:
             f.write(recipe)
         return True
 
 
-def build_base(prefix):
+def build_base(prefix, arch):
     server(prefix, "-k")
     shutil.rmtree(prefix, ignore_errors=True)
-    subprocess.run([WINE64, "wineboot", "--init"], env=environment(prefix),
+    env = dict(environment(prefix), WINEARCH=arch)
+    subprocess.run([WINE32 if arch == "win32" else WINE64, "wineboot", "--init"], env=env,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300, check=True)
     load_registry(prefix, BASE_REGISTRY.splitlines()[1:])
@@ -209,7 +230,8 @@ def registry_snapshot(prefix):
         with open(out, "rb") as f:
             keys.update(parse_export(f.read().decode("utf-16")))
         os.remove(out)
-    return keys
+    return {key: values for key, values in keys.items()
+            if not any(key == root or key.startswith(root + "\\") for root in UNSNAPPED_KEYS)}
 
 
 def file_snapshot(prefix):

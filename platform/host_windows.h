@@ -15,6 +15,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int BOOL;
+typedef BOOL *PBOOL;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef CHAR *LPSTR, *PSTR;
@@ -85,6 +86,43 @@ struct INFCONTEXT {
 };
 typedef INFCONTEXT *PINFCONTEXT;
 
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+
+struct STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+};
+typedef STARTUPINFOA *LPSTARTUPINFOA;
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION *LPPROCESS_INFORMATION;
+
 struct LUID {
   DWORD LowPart;
   LONG HighPart;
@@ -119,6 +157,8 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -205,6 +245,11 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define INF_STYLE_OLDNT 0x00000001
 #define INF_STYLE_WIN4 0x00000002
 
+// Processes.
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
 // Version, privileges and shutdown.
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
@@ -236,6 +281,20 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+// Not in every kernel32 (Windows 98, 2000 and XP before SP2 lack it): declared for its type
+// only and looked up at run time, never linked.
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
 // advapi32
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
@@ -274,5 +333,7 @@ void WINAPI SetupCloseInfFile(HINF InfHandle);
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4, "Windows integer sizes");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA has its Windows size");
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void *) == 8 ? 104 : 68),
+              "STARTUPINFOA has its Windows layout");
 static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 8 ? 32 : 28),
               "SP_DEVINFO_DATA has its Windows layout");

@@ -202,6 +202,7 @@ void reset() {
   files_reset();
   devices_reset();
   system_reset();
+  process_reset();
   set_windows_directory("C:\\WINDOWS");
   set_system_directory("C:\\WINDOWS\\system32");
 }
@@ -287,6 +288,7 @@ std::vector<std::string> leaks() {
     out.push_back("open INF " + i.second.name);
   for (auto &b : mm.blocks)
     out.push_back("local memory block of " + std::to_string(b.second) + " byte(s)");
+  process_leaks(out);
   for (auto &r : mm.module_refs)
     if (r.second > 0)
       out.push_back("loaded module " + r.first + " (" + std::to_string(r.second) +

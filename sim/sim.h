@@ -152,6 +152,26 @@ std::string multi_string(const std::vector<std::string> &strings);
 void module_remove(const std::string &module);
 void export_remove(const std::string &module, const std::string &function);
 
+// ---- Processes --------------------------------------------------------------------------
+
+// kernel32 of the machine as reset lacks IsWow64Process, as Windows 98 and 2000 do. This adds
+// it, answering `wow64` for the program's process: true as for a 32-bit program on 64-bit
+// Windows, false as on 32-bit Windows XP SP2 and later.
+void set_wow64(bool wow64);
+// The path GetModuleFileNameA gives for the program's own file; the machine as reset has
+// C:\Quendal\QuendalUninstall.exe.
+void set_program_path(const std::string &path);
+// A program file that CreateProcessA can start (created like file_add). Starting it calls
+// `run` with the child's command line and waits for its end; what `run` returns is the child's
+// exit code. Any other file fails to start with ERROR_BAD_EXE_FORMAT.
+void program_add(const std::string &path, std::function<DWORD(const std::string &)> run);
+struct process_start {
+  std::string application_name;
+  std::string command_line;
+};
+// Every program started, in order.
+const std::vector<process_start> &processes_started();
+
 // ---- System texts -----------------------------------------------------------------------
 
 // FormatMessageA(FROM_SYSTEM) text for a code; the machine starts with English texts for the

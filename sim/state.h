@@ -205,6 +205,8 @@ void registry_reset();
 void files_reset();
 void devices_reset();
 void system_reset();
+void process_reset(); // after system_reset: it withdraws an export
+void process_leaks(std::vector<std::string> &out);
 std::string module_handle_name(HMODULE h); // "" when not a loaded module
 
 } // namespace detail

@@ -42,6 +42,13 @@ static const std::vector<export_entry> &export_table() {
       {"kernel32", "GetSystemDirectoryA", proc(&GetSystemDirectoryA)},
       {"kernel32", "SetFileAttributesA", proc(&SetFileAttributesA)},
       {"kernel32", "DeleteFileA", proc(&DeleteFileA)},
+      {"kernel32", "GetModuleHandleA", proc(&GetModuleHandleA)},
+      {"kernel32", "GetModuleFileNameA", proc(&GetModuleFileNameA)},
+      {"kernel32", "CreateProcessA", proc(&CreateProcessA)},
+      {"kernel32", "WaitForSingleObject", proc(&WaitForSingleObject)},
+      {"kernel32", "GetExitCodeProcess", proc(&GetExitCodeProcess)},
+      {"kernel32", "CloseHandle", proc(&CloseHandle)},
+      {"kernel32", "IsWow64Process", proc(&IsWow64Process)},
       {"advapi32", "OpenProcessToken", proc(&OpenProcessToken)},
       {"advapi32", "LookupPrivilegeValueA", proc(&LookupPrivilegeValueA)},
       {"advapi32", "AdjustTokenPrivileges", proc(&AdjustTokenPrivileges)},
@@ -104,12 +111,18 @@ static const module_entry *module_by_handle(HMODULE h) {
   return nullptr;
 }
 
+// The modules the program links to are loaded with the process and stay loaded to its end.
+static bool linked_module(const std::string &key) {
+  return key == "kernel32" || key == "user32" || key == "advapi32";
+}
+
 std::string module_handle_name(HMODULE h) {
   const module_entry *e = module_by_handle(h);
   if (!e)
     return std::string();
   auto it = m().module_refs.find(e->name);
-  return it != m().module_refs.end() && it->second > 0 ? e->name : std::string();
+  bool loaded = linked_module(e->name) || (it != m().module_refs.end() && it->second > 0);
+  return loaded ? e->name : std::string();
 }
 
 static int default_user(const box &) {
@@ -139,6 +152,7 @@ void system_reset() {
       {126, "The specified module could not be found.\r\n"},
       {127, "The specified procedure could not be found.\r\n"},
       {161, "The specified path is invalid.\r\n"},
+      {193, "%1 is not a valid Win32 application.\r\n"},
       {234, "More data is available.\r\n"},
       {259, "No more data is available.\r\n"},
       {1018, "Illegal operation attempted on a registry key that has been marked for "
@@ -304,7 +318,6 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             LPSTR lpBuffer, DWORD nSize, va_list *Arguments) {
   (void)lpSource;
   (void)dwLanguageId;
-  (void)Arguments;
   DWORD err = enter("FormatMessageA", std::to_string(dwMessageId));
   if (err) {
     m().last_error = err;
@@ -320,6 +333,15 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     return 0;
   }
   const std::string &text = it->second;
+  // A text with an insert (%1 to %99) and no arguments to fill it in: Windows fails the call
+  // unless the inserts are to be left as written.
+  if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) && !Arguments) {
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+      if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') {
+        m().last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+      }
+  }
   DWORD len = static_cast<DWORD>(text.size());
   if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
     size_t bytes = len + 1 > nSize ? len + 1 : nSize; // nSize is the minimum to allocate
@@ -430,9 +452,31 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   std::string module = module_handle_name(hLibModule);
   if (module.empty())
     return fail_with(ERROR_INVALID_HANDLE);
-  if (--m().module_refs[module] == 0)
-    m().module_refs.erase(module);
+  auto it = m().module_refs.find(module);
+  if (it == m().module_refs.end())
+    return TRUE; // a linked module without LoadLibraryA references: it stays loaded
+  if (--it->second == 0)
+    m().module_refs.erase(it);
   return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  DWORD err = enter("GetModuleHandleA", str(lpModuleName));
+  if (err) {
+    m().last_error = err;
+    return nullptr;
+  }
+  if (!lpModuleName)
+    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x00400000)); // the program's image
+  // A module that is loaded, by the same names LoadLibraryA takes; no reference is added.
+  std::string key = module_key(lpModuleName);
+  const module_entry *e = module_by_name(key);
+  HMODULE h = e ? reinterpret_cast<HMODULE>(e->base) : nullptr;
+  if (!e || module_handle_name(h).empty()) {
+    m().last_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  return h;
 }
 
 // ---- advapi32 (tokens) ------------------------------------------------------------------

@@ -47,6 +47,112 @@ TEST(command_tail, drops_the_program_name_and_the_blanks_after_it) {
     EXPECT_STREQ(cut_command_tail(r.line), r.tail) << r.line;
 }
 
+// The 32-bit edition asks about WOW64 before anything else; under WOW64 the 64-bit edition
+// beside it does the run, and when that cannot be started the platform is refused untouched.
+TEST_F(entry, the_32_bit_edition_hands_the_run_to_the_64_bit_edition_under_wow64) {
+  const char edition_64[] = "C:\\Quendal\\QuendalUninstall64.exe";
+  const expected_box consent = consent_box, unsupported = unsupported_box;
+  struct row {
+    const char *name;
+    int edition;
+    int wow64; // -1: kernel32 lacks IsWow64Process
+    bool edition_64_present;
+    DWORD child_exit_code;
+    const char *failing; // a call that fails with ERROR_ACCESS_DENIED
+    int exit_code;
+    std::vector<expected_box> boxes; // the consent box answered Cancel
+    bool started;
+  } rows[] = {
+      {"Windows 2000", EDITION_32_BIT, -1, true, 0, nullptr, 0, {consent}, false},
+      {"32-bit XP SP2 or later", EDITION_32_BIT, 0, true, 0, nullptr, 0, {consent}, false},
+      {"64-bit edition", EDITION_64_BIT, 1, true, 0, nullptr, 0, {consent}, false},
+      {"64-bit Windows", EDITION_32_BIT, 1, true, 0, nullptr, 0, {}, true},
+      {"child refused", EDITION_32_BIT, 1, true, 0xFFFFFFFF, nullptr, -1, {}, true},
+      {"edition absent", EDITION_32_BIT, 1, false, 0, nullptr, -1, {unsupported}, false},
+      {"start denied",
+       EDITION_32_BIT,
+       1,
+       true,
+       0,
+       "CreateProcessA",
+       -1,
+       {error_box(ERROR_ACCESS_DENIED, caption_create_process), unsupported},
+       false},
+      {"query failed",
+       EDITION_32_BIT,
+       1,
+       true,
+       0,
+       "IsWow64Process",
+       -1,
+       {error_box(ERROR_ACCESS_DENIED, caption_is_wow64_process), unsupported},
+       false},
+      {"own path unknown",
+       EDITION_32_BIT,
+       1,
+       true,
+       0,
+       "GetModuleFileNameA",
+       -1,
+       {error_box(ERROR_ACCESS_DENIED, caption_get_module_file_name), unsupported},
+       false},
+      {"wait failed", EDITION_32_BIT, 1, true, 0, "WaitForSingleObject", -1, {}, true},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.name);
+    sim::machine_win2000();
+    reset_process_state();
+    set_program_edition(r.edition);
+    if (r.wow64 >= 0)
+      sim::set_wow64(r.wow64 == 1);
+    if (r.edition_64_present)
+      sim::program_add(edition_64, [&](const std::string &) { return r.child_exit_code; });
+    if (r.failing)
+      sim::fail(r.failing, ERROR_ACCESS_DENIED);
+    sim::answers({IDCANCEL, IDOK, IDOK});
+    EXPECT_EQ(uninstaller_main("-C"), r.exit_code);
+    expect_boxes(r.boxes);
+    EXPECT_EQ(sim::processes_started().size(), r.started ? 1u : 0u);
+    EXPECT_EQ(called("GetVersionExA"), !r.boxes.empty() && r.boxes[0].text == consent.text)
+        << "the 32-bit edition under WOW64 must not start its own run";
+    EXPECT_EQ(called("IsWow64Process"), r.edition == EDITION_32_BIT && r.wow64 >= 0);
+    EXPECT_TRUE(sim::leaks().empty());
+  }
+}
+
+// The child's command line is its quoted path and the tail exactly as received; its folder is
+// this program's, found past a trail byte 0x5C (ソ is 0x83 0x5C).
+TEST_F(entry, the_64_bit_edition_starts_from_this_folder_with_the_same_tail) {
+  struct row {
+    const char *program_path, *tail, *child_path, *command_line;
+  } rows[] = {
+      {"C:\\Quendal\\QuendalUninstall.exe", "", "C:\\Quendal\\QuendalUninstall64.exe",
+       "\"C:\\Quendal\\QuendalUninstall64.exe\""},
+      {"C:\\Quendal\\QuendalUninstall.exe", "-C  ", "C:\\Quendal\\QuendalUninstall64.exe",
+       "\"C:\\Quendal\\QuendalUninstall64.exe\" -C  "},
+      {"C:\\Q\\\x83\x5C.exe", "--complete \x83\x5C", "C:\\Q\\QuendalUninstall64.exe",
+       "\"C:\\Q\\QuendalUninstall64.exe\" --complete \x83\x5C"},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.program_path);
+    sim::machine_win2000();
+    reset_process_state();
+    sim::set_program_path(r.program_path);
+    set_program_edition(EDITION_32_BIT);
+    sim::set_wow64(true);
+    std::string tail_seen;
+    sim::program_add(r.child_path, [&](const std::string &line) {
+      tail_seen = cut_command_tail(line.c_str());
+      return DWORD(0);
+    });
+    EXPECT_EQ(uninstaller_main(r.tail), 0);
+    ASSERT_EQ(sim::processes_started().size(), 1u);
+    EXPECT_EQ(sim::processes_started()[0].application_name, r.child_path);
+    EXPECT_EQ(sim::processes_started()[0].command_line, r.command_line);
+    EXPECT_EQ(tail_seen, r.tail);
+  }
+}
+
 TEST_F(entry, platform_detection) {
   struct row {
     DWORD platform, major, build;
@@ -220,12 +326,15 @@ TEST_F(entry, declined_or_failing_restart_still_exits_with_zero) {
 TEST_F(entry, error_report_shows_the_system_text_or_an_empty_box) {
   std::string denied = sim::message_text(ERROR_ACCESS_DENIED);
   ASSERT_FALSE(denied.empty());
-  sim::answers({IDOK, IDOK});
+  sim::answers({IDOK, IDOK, IDOK});
   report_system_error(ERROR_ACCESS_DENIED, caption_reg_open_key_ex);
   sim::remove_message_text(ERROR_ACCESS_DENIED);
   report_system_error(ERROR_ACCESS_DENIED, caption_delete_file);
-  expect_boxes(
-      {{denied, caption_reg_open_key_ex, MB_ICONERROR}, {"", caption_delete_file, MB_ICONERROR}});
+  // A text with an insert and no arguments: shown with the insert as written.
+  report_system_error(ERROR_BAD_EXE_FORMAT, caption_load_library);
+  expect_boxes({{denied, caption_reg_open_key_ex, MB_ICONERROR},
+                {"", caption_delete_file, MB_ICONERROR},
+                {"%1 is not a valid Win32 application.\r\n", caption_load_library, MB_ICONERROR}});
 }
 
 } // namespace

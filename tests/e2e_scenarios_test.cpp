@@ -28,6 +28,7 @@ struct scenario_box {
 
 struct scenario {
   bool win98 = false;
+  std::vector<std::string> ways; // empty: the family's default
   bool has_word = false;
   std::string word;
   std::vector<std::string> registry; // REGEDIT4 lines, UTF-8
@@ -146,6 +147,10 @@ void parse_scenario(const std::string &path, scenario &sc) {
     if (directive == "mode") {
       ASSERT_TRUE(rest == "nt" || rest == "win98");
       sc.win98 = rest == "win98";
+    } else if (directive == "ways") {
+      std::stringstream words(rest);
+      for (std::string way; words >> way;)
+        sc.ways.push_back(way);
     } else if (directive == "word") {
       sc.has_word = true;
       sc.word = rest;
@@ -432,6 +437,19 @@ std::vector<std::string> scenario_names() {
   return names;
 }
 
+// The ways of e2e/scenario.py, played on the simulated machine of the scenario: the edition
+// that runs and what the machine answers about WOW64.
+void set_up_way(const std::string &way) {
+  if (way == "win32")
+    set_program_edition(EDITION_32_BIT); // kernel32 without IsWow64Process, as on Windows 2000
+  else if (way == "win64")
+    set_program_edition(EDITION_64_BIT);
+  else if (way == "wow64" || way == "wow64-alone")
+    run_as_32_bit_edition_under_wow64(way == "wow64");
+  else
+    ADD_FAILURE() << "unknown way " << way;
+}
+
 class e2e_scenario : public machine_test, public ::testing::WithParamInterface<std::string> {};
 
 TEST(e2e_scenarios, the_folder_holds_scenarios) {
@@ -445,23 +463,34 @@ TEST_P(e2e_scenario, plays_on_the_simulation_as_under_wine) {
     return;
   if (sc.record)
     GTEST_SKIP() << "a recorded scenario has nothing to compare";
-  set_up_machine(sc);
-  if (HasFatalFailure())
-    return;
-  snapshot before = take_snapshot();
-  std::vector<int> answers;
-  std::vector<expected_box> expected;
-  for (const scenario_box &box : sc.boxes) {
-    answers.push_back(box.answer);
-    expected.push_back(
-        {cp932(box.text), box.caption.empty() ? program_caption() : cp932(box.caption), box.type});
+  if (sc.ways.empty())
+    sc.ways = sc.win98 ? std::vector<std::string>{"win32"}
+                       : std::vector<std::string>{"win32", "win64", "wow64"};
+  expect_no_leaks = false; // checked after each way instead
+  for (const std::string &way : sc.ways) {
+    SCOPED_TRACE("played the way " + way);
+    reset_process_state();
+    set_up_machine(sc);
+    if (HasFatalFailure())
+      return;
+    set_up_way(way);
+    snapshot before = take_snapshot();
+    std::vector<int> answers;
+    std::vector<expected_box> expected;
+    for (const scenario_box &box : sc.boxes) {
+      answers.push_back(box.answer);
+      expected.push_back({cp932(box.text),
+                          box.caption.empty() ? program_caption() : cp932(box.caption), box.type});
+    }
+    sim::answers(answers);
+    int exit_code = uninstaller_main(sc.has_word ? sc.word.c_str() : "");
+    expect_boxes(expected);
+    ASSERT_TRUE(sc.has_exit_code);
+    EXPECT_EQ(exit_code, sc.exit_code);
+    expect_changes(sc, before, take_snapshot());
+    for (const std::string &open : sim::leaks())
+      ADD_FAILURE() << "left open: " << open;
   }
-  sim::answers(answers);
-  int exit_code = uninstaller_main(sc.has_word ? sc.word.c_str() : "");
-  expect_boxes(expected);
-  ASSERT_TRUE(sc.has_exit_code);
-  EXPECT_EQ(exit_code, sc.exit_code);
-  expect_changes(sc, before, take_snapshot());
 }
 
 INSTANTIATE_TEST_SUITE_P(scenarios, e2e_scenario, ::testing::ValuesIn(scenario_names()),

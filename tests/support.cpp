@@ -1,5 +1,6 @@
 #include "tests/support.h"
 
+#include "core/entry.h"
 #include "core/texts.h"
 #include "tools/encoding.h"
 
@@ -46,6 +47,19 @@ void expect_boxes(const std::vector<expected_box> &expected) {
     EXPECT_EQ(shown[i].type, expected[i].type) << "box " << i;
     EXPECT_FALSE(shown[i].has_owner) << "box " << i;
   }
+}
+
+void run_as_32_bit_edition_under_wow64(bool edition_64_beside) {
+  set_program_edition(EDITION_32_BIT);
+  sim::set_wow64(true);
+  if (!edition_64_beside)
+    return;
+  sim::program_add("C:\\Quendal\\QuendalUninstall64.exe", [](const std::string &line) {
+    set_program_edition(EDITION_64_BIT);
+    int exit_code = uninstaller_main(cut_command_tail(line.c_str()));
+    set_program_edition(EDITION_32_BIT);
+    return static_cast<DWORD>(exit_code);
+  });
 }
 
 void machine_test::SetUp() {

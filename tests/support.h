@@ -25,6 +25,11 @@ struct expected_box {
 // Compares the boxes shown with the expected ones, in order, with readable failures.
 void expect_boxes(const std::vector<expected_box> &expected);
 
+// The program as the 32-bit edition on 64-bit Windows, where it runs under WOW64; with
+// `edition_64_beside`, QuendalUninstall64.exe lies in its folder and runs the uninstaller's
+// own logic, as the 64-bit edition, on the same machine.
+void run_as_32_bit_edition_under_wow64(bool edition_64_beside);
+
 // Fixture for whole-run and step tests. Subclasses choose the machine in SetUp.
 class machine_test : public ::testing::Test {
 protected:

@@ -2,7 +2,18 @@
 #include "core/hosted/reset.h"
 
 #include "core/binding.h"
+#include "core/entry.h"
 #include "core/process_state.h"
+
+static int hosted_edition = EDITION_64_BIT;
+
+int program_edition() {
+  return hosted_edition;
+}
+
+void set_program_edition(int edition) {
+  hosted_edition = edition;
+}
 
 static void clear_table(library_table *table) {
   table->module = nullptr;
@@ -14,6 +25,7 @@ void reset_process_state() {
   for (auto &name : catalogue_oem_inf_names)
     for (char &byte : name)
       byte = 0;
+  hosted_edition = EDITION_64_BIT;
   run_mode = 0;
   run_option_flag = 0;
   for (auto &row : model_status)

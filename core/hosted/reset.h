@@ -3,3 +3,7 @@
 #pragma once
 
 void reset_process_state();
+
+// The edition program_edition() answers: EDITION_64_BIT, which never hands off, until a test
+// chooses the 32-bit one; reset_process_state() puts it back.
+void set_program_edition(int edition);
