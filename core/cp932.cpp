@@ -7,15 +7,15 @@ int cp932_is_lead_byte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+const char *cp932_next(const char *p) {
+  return p + (cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1);
+}
+
 // The character at `text` and its length in bytes.
 static unsigned read_char(const char *text, size_t *length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-  if (cp932_is_lead_byte(p[0]) && p[1] != 0) {
-    *length = 2;
-    return (p[0] << 8) | p[1];
-  }
-  *length = 1;
-  return p[0];
+  *length = static_cast<size_t>(cp932_next(text) - text);
+  return *length == 2 ? (p[0] << 8) | p[1] : p[0];
 }
 
 // Upper- and lower-case pairs of the double-byte letters: full-width Latin, Greek, and the two

@@ -93,15 +93,9 @@ static int probe_file(const char *path, int silent_path) {
 static int is_bare_file_name(const char *name) {
   if (cp932_compare(name, ".") == 0 || cp932_compare(name, "..") == 0)
     return 0;
-  for (const char *p = name; *p;) {
-    if (cp932_is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) {
-      p += 2; // a trail byte 0x5C is part of its character, not a separator
-      continue;
-    }
+  for (const char *p = name; *p; p = cp932_next(p))
     if (*p == '\\' || *p == '/' || *p == ':')
       return 0;
-    ++p;
-  }
   return 1;
 }
 
@@ -110,10 +104,9 @@ static int is_bare_file_name(const char *name) {
 static char *last_three_characters(char *name) {
   char *starts[3] = {nullptr, nullptr, nullptr};
   int count = 0;
-  for (char *p = name; *p;) {
+  for (char *p = name; *p; p += cp932_next(p) - p) {
     starts[count % 3] = p;
     ++count;
-    p += (cp932_is_lead_byte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1;
   }
   return count < 3 ? nullptr : starts[(count - 3) % 3];
 }

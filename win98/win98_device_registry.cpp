@@ -52,21 +52,13 @@ static int is_string_value(const registry_value *value, const char *name) {
 // whole class branch with it. A trail byte of a double-byte character is never a separator.
 static int is_driver_key_name(const char *data) {
   int separators = 0;
-  size_t length = 0;
-  size_t separator_at = 0;
-  while (data[length] != 0) {
-    unsigned char byte = static_cast<unsigned char>(data[length]);
-    if (cp932_is_lead_byte(byte) && data[length + 1] != 0) {
-      length += 2;
-      continue;
-    }
-    if (byte == '\\') {
+  const char *separator = nullptr;
+  for (const char *p = data; *p; p = cp932_next(p))
+    if (*p == '\\') {
       ++separators;
-      separator_at = length;
+      separator = p;
     }
-    ++length;
-  }
-  return separators == 1 && separator_at > 0 && separator_at + 1 < length;
+  return separators == 1 && separator > data && separator[1] != 0;
 }
 
 // Builds the class-branch path of a "Driver" value; 0 when the value is to be passed over
