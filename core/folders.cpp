@@ -27,3 +27,7 @@ int read_system_directory(const library_table &kernel32, char *buffer) {
   return folder_read(BOUND(kernel32, GetSystemDirectoryA)(buffer, NAME_SIZE),
                      caption_get_system_directory);
 }
+
+int read_folders(const library_table &kernel32, folders *f) {
+  return read_windows_directory(kernel32, f->windows) && read_system_directory(kernel32, f->system);
+}

@@ -11,47 +11,14 @@
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
-#include "win98/win98_steps.h"
-
-struct folders {
-  char windows[NAME_SIZE];
-  char system[NAME_SIZE];
-};
 
 // The Windows and the system directory. On failure the report is shown, the failure mark is
 // written to the flag the caller names, and 0 returned.
 static int get_folders(folders *f, int model, void (*set_failure_flag)(int, int)) {
-  if (read_windows_directory(nt_kernel32_table, f->windows) &&
-      read_system_directory(nt_kernel32_table, f->system))
+  if (read_folders(nt_kernel32_table, f))
     return 1;
   set_failure_flag(model, STATUS_FAILED);
   return 0;
-}
-
-// path = folder + separator + name, or 0 when it would not fit (a cut path names another
-// file, so the item is passed over).
-static int compose_path(char *path, const char *folder, const char *separator, const char *name) {
-  path[0] = 0;
-  return append_text(path, NAME_SIZE, folder) && append_text(path, NAME_SIZE, separator) &&
-         append_text(path, NAME_SIZE, name);
-}
-
-// Where Windows 2000 keeps a file of the model's list: drivers in system32\drivers, INF and
-// PNF files in the Windows INF folder; other kinds have no place.
-static int nt_file_path(char *path, const folders &f, const char *name) {
-  switch (classify_file_kind(name)) {
-  case FILE_KIND_SYS:
-    return compose_path(path, f.system, "\\drivers\\", name);
-  case FILE_KIND_INF:
-  case FILE_KIND_PNF:
-    return compose_path(path, f.windows, "\\inf\\", name);
-  default:
-    return 0;
-  }
-}
-
-static int win98_path(char *path, const folders &f, const char *name) {
-  return win98_file_path(path, NAME_SIZE, f.windows, f.system, name);
 }
 
 static BOOL set_normal_attributes(const char *path) {
@@ -121,7 +88,8 @@ int delete_named_oem_inf(int model) {
   // Failures here are reported but leave the count as it is.
   int count = 0;
   char path[NAME_SIZE];
-  if (compose_path(path, windows, "\\inf\\", name) && delete_file(path, 0) == FILE_DELETED)
+  if (join_path(path, sizeof path, windows, "\\inf\\", name) &&
+      delete_file(path, 0) == FILE_DELETED)
     ++count;
   // The PNF twin: the stored name itself is rewritten in place, "oem7.inf" to "oem7.pnf".
   char *extension = last_three_characters(name);
@@ -132,7 +100,8 @@ int delete_named_oem_inf(int model) {
   extension[2] = 'f';
   for (char *rest = extension + 3; rest < name + NAME_SIZE; ++rest)
     *rest = 0; // the field stays zero-filled behind the name
-  if (compose_path(path, windows, "\\inf\\", name) && delete_file(path, 0) == FILE_DELETED)
+  if (join_path(path, sizeof path, windows, "\\inf\\", name) &&
+      delete_file(path, 0) == FILE_DELETED)
     ++count;
   return count;
 }
@@ -145,7 +114,7 @@ void delete_nt_files(int model) {
   for (int slot = 0; slot < NT_FILE_SLOTS; ++slot) {
     const char *name = model_nt_file(model, slot);
     char path[NAME_SIZE];
-    if (name[0] == 0 || !nt_file_path(path, f, name))
+    if (name[0] == 0 || !nt_file_path(path, sizeof path, f.windows, f.system, name))
       continue;
     // A missing folder is reported here: drivers and inf always exist on Windows 2000.
     delete_result result = delete_file(path, 0);
@@ -172,7 +141,8 @@ int nt_files_present(int model) {
   for (int slot = 0; slot < NT_FILE_SLOTS; ++slot) {
     const char *name = model_nt_file(model, slot);
     char path[NAME_SIZE];
-    if (name[0] != 0 && nt_file_path(path, f, name) && probe_file(path, 0))
+    if (name[0] != 0 && nt_file_path(path, sizeof path, f.windows, f.system, name) &&
+        probe_file(path, 0))
       return 1;
   }
   return 0;
@@ -186,7 +156,8 @@ int nt_win98_files_present(int model) {
   for (int slot = 0; slot < WIN98_FILE_SLOTS; ++slot) {
     const char *name = model_win98_file(model, slot);
     char path[NAME_SIZE];
-    if (name[0] != 0 && win98_path(path, f, name) && probe_file(path, 1))
+    if (name[0] != 0 && win98_file_path(path, sizeof path, f.windows, f.system, name) &&
+        probe_file(path, 1))
       return 1;
   }
   return 0;
@@ -205,7 +176,7 @@ void nt_delete_win98_files(int model) {
       continue;
     ++total; // every listed name counts, whatever its kind
     char path[NAME_SIZE];
-    if (!win98_path(path, f, name))
+    if (!win98_file_path(path, sizeof path, f.windows, f.system, name))
       continue;
     delete_result result = delete_file(path, 1);
     if (result == FILE_DELETED)

@@ -4,21 +4,16 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/error_report.h"
+#include "core/file_kind.h"
 #include "core/folders.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "win98/win98_steps.h"
 
-struct win98_folders {
-  char windows_directory[NAME_SIZE];
-  char system_directory[NAME_SIZE];
-};
-
 // Reads both folders; on a failure (reported by the reader) writes the failure mark into the
 // model's win98_files_status and returns 0.
-static int read_win98_folders(int model, win98_folders *folders) {
-  if (read_windows_directory(win98_kernel32_table, folders->windows_directory) &&
-      read_system_directory(win98_kernel32_table, folders->system_directory))
+static int read_win98_folders(int model, folders *f) {
+  if (read_folders(win98_kernel32_table, f))
     return 1;
   set_win98_files_status(model, STATUS_FAILED);
   return 0;
@@ -41,14 +36,13 @@ static int prepare_file(const char *path) {
 }
 
 int win98_files_present(int model) {
-  win98_folders folders;
-  if (!read_win98_folders(model, &folders))
+  folders f;
+  if (!read_win98_folders(model, &f))
     return 0;
   for (int slot = 0; slot < WIN98_FILE_SLOTS; ++slot) {
     const char *name = model_win98_file(model, slot);
     char path[NAME_SIZE];
-    if (name[0] == 0 || !win98_file_path(path, sizeof path, folders.windows_directory,
-                                         folders.system_directory, name))
+    if (name[0] == 0 || !win98_file_path(path, sizeof path, f.windows, f.system, name))
       continue;
     if (prepare_file(path) == FILE_READY)
       return 1;
@@ -57,8 +51,8 @@ int win98_files_present(int model) {
 }
 
 void delete_win98_files(int model) {
-  win98_folders folders;
-  if (!read_win98_folders(model, &folders))
+  folders f;
+  if (!read_win98_folders(model, &f))
     return;
   int total = 0;
   int deleted = 0;
@@ -70,8 +64,7 @@ void delete_win98_files(int model) {
     // A used slot counts even when its kind has no folder or its file is absent.
     ++total;
     char path[NAME_SIZE];
-    if (!win98_file_path(path, sizeof path, folders.windows_directory, folders.system_directory,
-                         name))
+    if (!win98_file_path(path, sizeof path, f.windows, f.system, name))
       continue;
     int state = prepare_file(path);
     if (state == FILE_FAILED)
