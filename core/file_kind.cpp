@@ -70,3 +70,19 @@ int win98_file_path(char *path, size_t path_size, const char *windows_directory,
                     const char *system_directory, const char *name) {
   return place_file(win98_placements, path, path_size, windows_directory, system_directory, name);
 }
+
+int set_pnf_extension(char *name, size_t size) {
+  const char *starts[3] = {nullptr, nullptr, nullptr};
+  int count = 0;
+  for (const char *p = name; *p; p = cp932_next(p))
+    starts[count++ % 3] = p;
+  if (count < 3)
+    return 0;
+  char *extension = name + (starts[(count - 3) % 3] - name);
+  extension[0] = 'p';
+  extension[1] = 'n';
+  extension[2] = 'f';
+  for (char *rest = extension + 3; rest < name + size; ++rest)
+    *rest = 0;
+  return 1;
+}

@@ -29,3 +29,9 @@ int nt_file_path(char *path, size_t path_size, const char *windows_directory,
 // as OTHER\).
 int win98_file_path(char *path, size_t path_size, const char *windows_directory,
                     const char *system_directory, const char *name);
+
+// Rewrites the last three characters of `name` (a double-byte character counts as one) to
+// "pnf" and zero-fills the rest of its `size`-byte field: "oem7.inf" becomes "oem7.pnf", the
+// name of the precompiled twin beside an INF. 0, with the name unchanged, when it is shorter
+// than three characters.
+int set_pnf_extension(char *name, size_t size);

@@ -2,6 +2,7 @@
 
 #include "core/catalogue.h"
 #include "core/error_report.h"
+#include "core/run_state.h"
 #include "core/texts.h"
 
 // A result of 0 is a failure with the thread's last error; a result of the buffer size or more
@@ -28,6 +29,10 @@ int read_system_directory(const library_table &kernel32, char *buffer) {
                      caption_get_system_directory);
 }
 
-int read_folders(const library_table &kernel32, folders *f) {
-  return read_windows_directory(kernel32, f->windows) && read_system_directory(kernel32, f->system);
+int read_folders(const library_table &kernel32, folders *f, int model,
+                 void (*set_failure_status)(int model, int value)) {
+  if (read_windows_directory(kernel32, f->windows) && read_system_directory(kernel32, f->system))
+    return 1;
+  set_failure_status(model, STATUS_FAILED);
+  return 0;
 }

@@ -15,5 +15,7 @@ struct folders {
   char windows[NAME_SIZE];
   char system[NAME_SIZE];
 };
-// Reads the Windows directory, then the system directory; 0 at the first failure (reported).
-int read_folders(const library_table &kernel32, folders *f);
+// Reads the Windows directory, then the system directory. At the first failure (reported) it
+// writes the failure mark to the model's flag through `set_failure_status` and returns 0.
+int read_folders(const library_table &kernel32, folders *f, int model,
+                 void (*set_failure_status)(int model, int value));

@@ -3,6 +3,7 @@
 // run_nt_removal.cpp runs them in order for each confirmed model.
 #pragma once
 
+#include "core/file_calls.h"
 #include "platform/windows_api.h"
 
 // Detection and confirmation: 1 = remove the model, 0 = pass it over. Model 0 is always
@@ -49,3 +50,9 @@ void nt_delete_win98_files(int model);
 // Every OEM0.inf..OEM99.inf whose "USBTA" line names the model, with its PNF
 // (nt_oem_inf_status).
 void delete_matching_oem_infs(int model);
+// The deletion both OEM INF removals share: the copy `name` (a bare file name in the Windows
+// INF folder, in a NAME_SIZE field) and then its PNF twin, for which `name` is rewritten in
+// place. Returns how many of the two were deleted, or -1 when the Windows directory could not
+// be read (reported). `silence` says which attribute failures pass without a report; a failed
+// deletion is reported and sets *failed.
+int delete_oem_inf_pair(char *name, file_silence silence, int *failed);

@@ -5,7 +5,8 @@
 #include "core/catalogue.h"
 #include "core/cp932.h"
 #include "core/error_report.h"
-#include "core/folders.h"
+#include "core/file_calls.h"
+#include "core/file_kind.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
@@ -57,16 +58,24 @@ static line_match usbta_line_matches(int model, HINF inf) {
   return match;
 }
 
-// Sets the attributes to normal and deletes the file. An absent file is passed over without
-// a word; a failed deletion is reported and returns -1.
-static int delete_oem_file(const char *path) {
-  if (!BOUND(nt_kernel32_table, SetFileAttributesA)(path, FILE_ATTRIBUTE_NORMAL))
-    return 0;
-  if (!BOUND(nt_kernel32_table, DeleteFileA)(path)) {
-    report_system_error(GetLastError(), caption_delete_file);
+int delete_oem_inf_pair(char *name, file_silence silence, int *failed) {
+  char windows[NAME_SIZE];
+  if (!read_windows_directory(nt_kernel32_table, windows))
     return -1;
+  int count = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1 && !set_pnf_extension(name, NAME_SIZE))
+      break;
+    char path[NAME_SIZE];
+    if (!join_path(path, sizeof path, windows, "\\inf\\", name))
+      continue;
+    file_outcome outcome = delete_listed_file(nt_kernel32_table, path, silence);
+    if (outcome == FILE_DELETED)
+      ++count;
+    else if (outcome == DELETE_FAILED)
+      *failed = 1;
   }
-  return 1;
+  return count;
 }
 
 void delete_matching_oem_infs(int model) {
@@ -88,32 +97,17 @@ void delete_matching_oem_infs(int model) {
       failed = 1;
     if (match != LINE_MATCHES)
       continue;
-    char path[NAME_SIZE] = {};
-    if (!read_windows_directory(nt_kernel32_table, path)) {
+    // A copy or PNF whose attributes cannot be set is left without a word.
+    int deleted = delete_oem_inf_pair(name, SILENT_ANY_FAILURE, &failed);
+    if (deleted < 0) {
       set_nt_files_status(model, STATUS_FAILED);
       return;
     }
-    if (!append_text(path, sizeof path, "\\inf\\") || !append_text(path, sizeof path, name))
-      continue;
-    // Then the PNF twin: the same path with "pnf" for its last three characters.
-    for (int pass = 0; pass < 2; ++pass) {
-      if (pass == 1) {
-        char *end = path + bounded_length(path, sizeof path);
-        end[-3] = 'p';
-        end[-2] = 'n';
-        end[-1] = 'f';
-      }
-      int result = delete_oem_file(path);
-      if (result > 0)
-        ++count;
-      else if (result < 0)
-        failed = 1;
-    }
+    count += deleted;
   }
-  // A failure mark already in the flag (the Windows 98 file probe could not get its folders)
-  // stays: a reported failure must not read as "nothing found".
-  if (failed || get_nt_oem_inf_status(model) == STATUS_FAILED)
-    set_nt_oem_inf_status(model, STATUS_FAILED);
-  else
-    set_nt_oem_inf_status(model, count > 0 ? STATUS_REMOVED : STATUS_NONE);
+  // Every copy found counts whole, so there is no partial mark. A failure mark already in the
+  // flag (the Windows 98 file probe could not get its folders) stays: a reported failure must
+  // not read as "nothing found".
+  failed = failed || get_nt_oem_inf_status(model) == STATUS_FAILED;
+  set_nt_oem_inf_status(model, files_outcome(failed, count, count));
 }
