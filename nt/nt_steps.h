@@ -26,6 +26,18 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size);
 // 1 when one whole entry of the list (of `size` bytes) equals the model's hardware id.
 int hardware_ids_contain(int model, const char *list, DWORD size);
 
+// What a device walk does with each instance whose hardware ids name the model and, when
+// `finish` is set, once after the enumeration has ended, while the set is still open.
+struct device_visitor {
+  void (*visit)(HDEVINFO set, PSP_DEVINFO_DATA record, void *context);
+  void (*finish)(void *context);
+  void *context;
+};
+// Walks every device instance of every class, attached or not, and visits those whose
+// hardware ids name the model; the walk ends at the first enumeration call that fails,
+// whatever the reason. 0 when the device list cannot be obtained (reported), else 1.
+int walk_model_devices(int model, const device_visitor &visitor);
+
 // The driver's service key in the current and every numbered control set
 // (nt_service_status).
 void remove_service_keys(int model);
