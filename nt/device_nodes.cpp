@@ -59,14 +59,13 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
 int hardware_ids_contain(int model, const char *list, DWORD size) {
   if (size == 0 || list[0] == 0)
     return 0;
-  const char *hardware_id = model_hardware_id(model);
   DWORD position = 0;
   while (position < size) {
     const char *entry = list + position;
     // An entry cut off by the end of the buffer is not a whole id and ends the walk.
     if (bounded_length(entry, size - position) == size - position)
       return 0;
-    if (cp932_compare(entry, hardware_id) == 0) // whole entries, letter case included
+    if (hardware_id_entry_names_model(model, entry))
       return 1;
     position += static_cast<DWORD>(lstrlenA(entry)) + 1;
     if (position < size && list[position] == 0) // the empty string that ends the list

@@ -14,10 +14,7 @@
 static const char usbta_section[] = "USBTA";
 static const char usbta_key[] = "QUENDALQ40 PRO USBPort Adapter";
 
-enum {
-  OEM_INF_COUNT = 100, // OEM0.inf .. OEM99.inf
-  EXPECTED_TEXT_SIZE = 256,
-};
+enum { OEM_INF_COUNT = 100 }; // OEM0.inf .. OEM99.inf
 
 enum line_match { LINE_OTHER, LINE_MATCHES, LINE_UNREADABLE };
 
@@ -27,9 +24,9 @@ static void get_usbta_line(HINF inf, char *buffer, DWORD size, DWORD *required) 
   get_line_text(nullptr, inf, usbta_section, usbta_key, buffer, size, required);
 }
 
-// Compares the INF's "USBTA" line with "USB_TA," + the model's hardware id, without regard to
-// letter case; the line may go on after it. SetupGetLineTextA is judged by the last error
-// alone: setupapi sets it to NO_ERROR on success, the size query without a buffer included.
+// Reads the INF's "USBTA" line and asks whether it names the model. SetupGetLineTextA is
+// judged by the last error alone: setupapi sets it to NO_ERROR on success, the size query
+// without a buffer included.
 static line_match usbta_line_matches(int model, HINF inf) {
   DWORD required = 0;
   get_usbta_line(inf, nullptr, 0, &required);
@@ -41,19 +38,12 @@ static line_match usbta_line_matches(int model, HINF inf) {
     report_system_error(GetLastError(), caption_local_alloc);
     return LINE_UNREADABLE;
   }
-  line_match match = LINE_OTHER;
   get_usbta_line(inf, line, allocated, &required);
-  char expected[EXPECTED_TEXT_SIZE] = {};
-  // The line is compared only when it ends inside its buffer, and the expected text only
-  // when it fits its own.
+  // The line is compared only when it ends inside its buffer.
+  line_match match = LINE_OTHER;
   if (GetLastError() == ERROR_SUCCESS && bounded_length(line, allocated) < allocated &&
-      append_text(expected, sizeof expected, "USB_TA,") &&
-      append_text(expected, sizeof expected, model_hardware_id(model))) {
-    cp932_lower(line);
-    cp932_lower(expected);
-    if (cp932_compare_bytes(line, expected, bounded_length(expected, sizeof expected)) == 0)
-      match = LINE_MATCHES;
-  }
+      usbta_line_names_model(model, line))
+    match = LINE_MATCHES;
   LocalFree(line);
   return match;
 }

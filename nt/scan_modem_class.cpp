@@ -17,8 +17,7 @@ static int is_string(const registry_value &value) {
 
 static int driver_key_matches(int model, HKEY driver_key, registry_value *value) {
   for (DWORD index = 0; read_value(nt_advapi32_table, driver_key, index, value); ++index)
-    if (cp932_compare_nocase(value->name, "MatchingDeviceId") == 0 && is_string(*value) &&
-        cp932_compare_nocase(value->data, model_hardware_id(model)) == 0)
+    if (is_string(*value) && matching_device_id_names_model(model, value->name, value->data))
       return 1;
   return 0;
 }

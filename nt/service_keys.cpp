@@ -11,17 +11,14 @@
 
 static const char current_services_path[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
-enum {
-  SERVICE_NAME_COMPARED = 8, // characters of a subkey name compared with the service name
-  LAST_CONTROL_SET = 999,    // control-set numbers are written with three digits
-};
+enum { LAST_CONTROL_SET = 999 }; // control-set numbers are written with three digits
 
 int find_service_subkey(HKEY services_key, int model) {
   if (!services_key)
     return 0;
   char name[NAME_SIZE];
   for (DWORD index = 0; enum_subkey(nt_advapi32_table, services_key, index, name); ++index)
-    if (cp932_compare_chars(name, model_nt_service_name(model), SERVICE_NAME_COMPARED) == 0)
+    if (service_key_names_model(model, name))
       return 1;
   return 0;
 }

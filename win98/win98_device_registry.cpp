@@ -27,25 +27,10 @@ static int is_string_value(const registry_value *value, const char *name) {
   return bounded_length(value->data, size) < size;
 }
 
-// 1 when a "Driver" datum names one driver key below a class: "<class>\<instance>", two
-// non-empty parts and one backslash between them. Anything else (empty, a bare class name,
-// a leading, trailing or second backslash) would make RegDeleteKeyA take a whole class or the
-// whole class branch with it. A trail byte of a double-byte character is never a separator.
-static int is_driver_key_name(const char *data) {
-  int separators = 0;
-  const char *separator = nullptr;
-  for (const char *p = data; *p; p = cp932_next(p))
-    if (*p == '\\') {
-      ++separators;
-      separator = p;
-    }
-  return separators == 1 && separator > data && separator[1] != 0;
-}
-
 // Builds the class-branch path of a "Driver" value; 0 when the value is to be passed over
 // (not a "Driver" string naming one driver key, or a path that would not fit).
 static int driver_key_path(const registry_value *value, char *path) {
-  if (!is_string_value(value, "Driver") || !is_driver_key_name(value->data))
+  if (!is_string_value(value, "Driver") || !driver_value_names_one_key(value->data))
     return 0;
   path[0] = 0;
   return append_text(path, NAME_SIZE, class_prefix) && append_text(path, NAME_SIZE, value->data);
@@ -122,14 +107,12 @@ int remove_port_entries(int model) {
   return outcome;
 }
 
-// 1 when a "DeviceDesc" value of the port instance begins with the model's description prefix
-// (case-sensitive; a shorter description does not match). The first match ends the pass.
+// 1 when a "DeviceDesc" value of the port instance describes the model; the first match ends
+// the pass.
 static int port_matches_model(int model, HKEY instance) {
   registry_value value;
   for (DWORD index = 0; read_value(win98_advapi32_table, instance, index, &value); ++index)
-    if (is_string_value(&value, "DeviceDesc") &&
-        cp932_compare_bytes(value.data, model_device_desc_prefix(model),
-                            static_cast<size_t>(model_device_desc_prefix_length(model))) == 0)
+    if (is_string_value(&value, "DeviceDesc") && port_description_names_model(model, value.data))
       return 1;
   return 0;
 }
