@@ -50,7 +50,10 @@ static int slot_path(const file_list &list, int model, int slot, const folders &
 }
 
 int list_file_present(const library_table &kernel32, const file_list &list, int model,
-                      const folders &f, file_silence silence) {
+                      file_silence silence, status_setter set_failure_status) {
+  folders f;
+  if (!read_folders(kernel32, &f, model, set_failure_status))
+    return 0;
   char path[NAME_SIZE];
   for (int slot = 0; slot < list.slots; ++slot)
     if (slot_path(list, model, slot, f, path) && file_present(kernel32, path, silence))
@@ -58,30 +61,34 @@ int list_file_present(const library_table &kernel32, const file_list &list, int 
   return 0;
 }
 
-list_deletion delete_list_files(const library_table &kernel32, const file_list &list, int model,
-                                const folders &f, file_silence silence) {
-  list_deletion result = {0, 0, 0, 0};
+int delete_list_files(const library_table &kernel32, const file_list &list, int model,
+                      file_silence silence, status_setter set_failure_status,
+                      list_deletion *result) {
+  folders f;
+  if (!read_folders(kernel32, &f, model, set_failure_status))
+    return 0;
+  *result = list_deletion{0, 0, 0, 0};
   char path[NAME_SIZE];
   for (int slot = 0; slot < list.slots; ++slot) {
     if (list.name(model, slot)[0] != 0)
-      ++result.total;
+      ++result->total;
     if (!slot_path(list, model, slot, f, path))
       continue;
     switch (delete_listed_file(kernel32, path, silence)) {
     case FILE_DELETED:
-      ++result.deleted;
+      ++result->deleted;
       break;
     case ATTRIBUTES_FAILED:
-      result.attributes_failed = 1;
+      result->attributes_failed = 1;
       break;
     case DELETE_FAILED:
-      result.delete_failed = 1;
+      result->delete_failed = 1;
       break;
     case FILE_ABSENT:
       break;
     }
   }
-  return result;
+  return 1;
 }
 
 int files_outcome(int failed, int deleted, int total) {

@@ -35,10 +35,14 @@ struct file_list {
 extern const file_list nt_file_list;    // model_nt_file, placed by nt_file_path
 extern const file_list win98_file_list; // model_win98_file, placed by win98_file_path
 
+// Both list operations begin by reading the Windows and the system directory; when one cannot
+// be read (reported) they write the failure mark through `set_failure_status` and end there.
+typedef void (*status_setter)(int model, int value);
+
 // 1 at the first file of the model's list that is present; the rest is not looked at. Empty
 // slots and kinds without a folder are passed over.
 int list_file_present(const library_table &kernel32, const file_list &list, int model,
-                      const folders &f, file_silence silence);
+                      file_silence silence, status_setter set_failure_status);
 
 struct list_deletion {
   int total; // used slots, whether their kind has a folder and their file exists or not
@@ -46,9 +50,11 @@ struct list_deletion {
   int attributes_failed;
   int delete_failed;
 };
-// Deletes every file of the model's list that is present.
-list_deletion delete_list_files(const library_table &kernel32, const file_list &list, int model,
-                                const folders &f, file_silence silence);
+// Deletes every file of the model's list that is present: 1 with *result filled, 0 when the
+// folders could not be read.
+int delete_list_files(const library_table &kernel32, const file_list &list, int model,
+                      file_silence silence, status_setter set_failure_status,
+                      list_deletion *result);
 
 // The status a file step records: the failure mark after a reported failure that counts, else
 // 0 when nothing was deleted, the partial mark when fewer than `total` were, else 1.

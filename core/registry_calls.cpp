@@ -3,28 +3,29 @@
 #include "core/error_report.h"
 #include "core/texts.h"
 
+// 1 for a call that returned 0; any other result is reported under the caption.
+static int succeeded(LONG error, const char *caption) {
+  if (error == ERROR_SUCCESS)
+    return 1;
+  report_system_error(static_cast<DWORD>(error), caption);
+  return 0;
+}
+
 HKEY open_key(const library_table &advapi32, HKEY parent, const char *path, REGSAM access) {
   HKEY key = nullptr;
-  if (BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key) != ERROR_SUCCESS)
-    return nullptr;
-  return key;
+  LONG error = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
+  return error == ERROR_SUCCESS ? key : nullptr;
 }
 
 HKEY open_key_reported(const library_table &advapi32, HKEY parent, const char *path,
                        REGSAM access) {
   HKEY key = nullptr;
   LONG error = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
-  if (error == ERROR_SUCCESS)
-    return key;
-  report_system_error(static_cast<DWORD>(error), caption_reg_open_key_ex);
-  return nullptr;
+  return succeeded(error, caption_reg_open_key_ex) ? key : nullptr;
 }
 
 int key_closed(LONG error) {
-  if (error == ERROR_SUCCESS)
-    return 1;
-  report_system_error(static_cast<DWORD>(error), caption_reg_close_key);
-  return 0;
+  return succeeded(error, caption_reg_close_key);
 }
 
 int close_key(const library_table &advapi32, HKEY key) {
@@ -44,13 +45,8 @@ int enum_subkey(const library_table &advapi32, HKEY key, DWORD index, char *name
 }
 
 int delete_key(const library_table &advapi32, HKEY parent, const char *subkey) {
-  LONG error = BOUND(advapi32, RegDeleteKeyA)(parent, subkey);
-  if (error == ERROR_SUCCESS)
-    return 1;
-  report_system_error(static_cast<DWORD>(error), caption_reg_delete_key);
-  return 0;
+  return succeeded(BOUND(advapi32, RegDeleteKeyA)(parent, subkey), caption_reg_delete_key);
 }
-
 int read_value(const library_table &advapi32, HKEY key, DWORD index, registry_value *value) {
   for (int i = 0; i < NAME_SIZE; ++i)
     value->name[i] = value->data[i] = 0;

@@ -18,7 +18,5 @@ int confirm_model_removal(int model) {
     return 0;
   // The file probe runs whatever the device search found.
   int files = nt_files_present(model);
-  if (!found && !files)
-    return 0;
-  return ask_model_removal(model);
+  return (found || files) && ask_model_removal(model);
 }

@@ -30,12 +30,11 @@ int delete_named_oem_inf(int model) {
 }
 
 void delete_nt_files(int model) {
-  folders f;
-  if (!read_folders(nt_kernel32_table, &f, model, set_nt_files_status))
-    return;
   // A missing folder is reported here: drivers and inf always exist on Windows 2000.
-  list_deletion list =
-      delete_list_files(nt_kernel32_table, nt_file_list, model, f, SILENT_ABSENT_FILE);
+  list_deletion list;
+  if (!delete_list_files(nt_kernel32_table, nt_file_list, model, SILENT_ABSENT_FILE,
+                         set_nt_files_status, &list))
+    return;
   int named = delete_named_oem_inf(model);
   // The list's own deletions do not enter the value, only its failures; the rest tells how
   // much of the OEM INF pair was deleted.
@@ -44,28 +43,26 @@ void delete_nt_files(int model) {
 }
 
 int nt_files_present(int model) {
-  folders f;
-  return read_folders(nt_kernel32_table, &f, model, set_nt_files_status) &&
-         list_file_present(nt_kernel32_table, nt_file_list, model, f, SILENT_ABSENT_FILE);
+  return list_file_present(nt_kernel32_table, nt_file_list, model, SILENT_ABSENT_FILE,
+                           set_nt_files_status);
 }
 
 // The Windows 98 list names INF files in an OTHER subfolder that need not exist here, so a
-// missing folder is silent.
+// missing folder is silent. A folder that cannot be read marks flag 5, which the OEM INF step
+// keeps.
 int nt_win98_files_present(int model) {
-  folders f;
-  return read_folders(nt_kernel32_table, &f, model, set_nt_oem_inf_status) &&
-         list_file_present(nt_kernel32_table, win98_file_list, model, f, SILENT_ABSENT_FOLDER);
+  return list_file_present(nt_kernel32_table, win98_file_list, model, SILENT_ABSENT_FOLDER,
+                           set_nt_oem_inf_status);
 }
 
 void nt_delete_win98_files(int model) {
-  folders f;
-  if (!read_folders(nt_kernel32_table, &f, model, set_nt_oem_inf_status))
+  list_deletion list;
+  if (!delete_list_files(nt_kernel32_table, win98_file_list, model, SILENT_ABSENT_FOLDER,
+                         set_nt_oem_inf_status, &list))
     return;
-  // An attribute failure is reported only; a failed deletion is recorded.
-  list_deletion list =
-      delete_list_files(nt_kernel32_table, win98_file_list, model, f, SILENT_ABSENT_FOLDER);
-  // This value replaces the one of delete_nt_files, except a failure mark: a failure that
-  // was reported must not read as success afterwards.
+  // An attribute failure is reported only; a failed deletion is recorded. This value replaces
+  // the one of delete_nt_files, except a failure mark: a failure that was reported must not
+  // read as success afterwards.
   int failed = list.delete_failed || get_nt_files_status(model) == STATUS_FAILED;
   set_nt_files_status(model, files_outcome(failed, list.deleted, list.total));
 }

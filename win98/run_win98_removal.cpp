@@ -26,9 +26,7 @@ int confirm_win98_model(int model) {
   int registry_found = enum_key_present(model);
   // The file probe runs also when the key was found: it reports a folder that cannot be read.
   int files_found = win98_files_present(model);
-  if (!registry_found && !files_found)
-    return 0;
-  return ask_model_removal(model);
+  return (registry_found || files_found) && ask_model_removal(model);
 }
 
 int run_win98_removal() {

@@ -61,20 +61,37 @@ void remove_win98_registry(int model) {
   set_win98_registry_status(model, device | ports | vxd);
 }
 
+// Opens `path` below HKEY_LOCAL_MACHINE, hands it to `walk`, then flushes and closes it: 1
+// with the walk's outcome in *outcome. 0 when the key does not open (nothing is said; the
+// outcome is then `absent`) or cannot be closed (reported; the failure mark).
+static int walk_key(const char *path, int absent, int model, int (*walk)(int model, HKEY key),
+                    int *outcome) {
+  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path);
+  if (!key) {
+    *outcome = absent;
+    return 0;
+  }
+  *outcome = walk(model, key);
+  if (flush_and_close_key(win98_advapi32_table, key))
+    return 1;
+  *outcome = STATUS_FAILED;
+  return 0;
+}
+
+static int walk_device_instances(int, HKEY device_key) {
+  return delete_driver_class_keys(device_key);
+}
+
 int remove_device_enum_key(int model) {
   // An empty hardware id would name the whole Enum branch.
   char path[NAME_SIZE] = "";
   if (model_hardware_id(model)[0] == 0 || !append_text(path, sizeof path, enum_prefix) ||
       !append_text(path, sizeof path, model_hardware_id(model)))
     return STATUS_NONE;
-  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path);
-  if (!key)
-    return STATUS_NONE;
-  int outcome = delete_driver_class_keys(key);
-  if (!flush_and_close_key(win98_advapi32_table, key))
-    return STATUS_FAILED;
-  // The instance keys go with the hardware-id key.
-  if (!delete_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path))
+  // The instance keys go with the hardware-id key, whatever the walk found.
+  int outcome;
+  if (walk_key(path, STATUS_NONE, model, walk_device_instances, &outcome) &&
+      !delete_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path))
     return STATUS_FAILED;
   return outcome;
 }
@@ -98,12 +115,8 @@ int delete_driver_class_keys(HKEY device_key) {
 }
 
 int remove_port_entries(int model) {
-  HKEY ports = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, ports_path);
-  if (!ports)
-    return STATUS_FAILED;
-  int outcome = scan_port_instances(model, ports);
-  if (!flush_and_close_key(win98_advapi32_table, ports))
-    return STATUS_FAILED;
+  int outcome;
+  walk_key(ports_path, STATUS_FAILED, model, scan_port_instances, &outcome);
   return outcome;
 }
 

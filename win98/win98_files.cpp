@@ -7,19 +7,17 @@
 #include "win98/win98_steps.h"
 
 int win98_files_present(int model) {
-  folders f;
-  return read_folders(win98_kernel32_table, &f, model, set_win98_files_status) &&
-         list_file_present(win98_kernel32_table, win98_file_list, model, f, SILENT_ABSENT_FILE);
+  return list_file_present(win98_kernel32_table, win98_file_list, model, SILENT_ABSENT_FILE,
+                           set_win98_files_status);
 }
 
 void delete_win98_files(int model) {
-  folders f;
-  if (!read_folders(win98_kernel32_table, &f, model, set_win98_files_status))
-    return;
   // A missing folder is reported and recorded: the INF folder's OTHER subfolder is part of
   // every installation.
-  list_deletion list =
-      delete_list_files(win98_kernel32_table, win98_file_list, model, f, SILENT_ABSENT_FILE);
+  list_deletion list;
+  if (!delete_list_files(win98_kernel32_table, win98_file_list, model, SILENT_ABSENT_FILE,
+                         set_win98_files_status, &list))
+    return;
   set_win98_files_status(
       model, files_outcome(list.attributes_failed || list.delete_failed, list.deleted, list.total));
 }
