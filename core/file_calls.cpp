@@ -63,26 +63,26 @@ int list_file_present(const library_table &kernel32, const file_list &list, int 
 
 int delete_list_files(const library_table &kernel32, const file_list &list, int model,
                       file_silence silence, status_setter set_failure_status,
-                      list_deletion *result) {
+                      list_deletion *deletion) {
   folders f;
   if (!read_folders(kernel32, &f, model, set_failure_status))
     return 0;
-  *result = list_deletion{0, 0, 0, 0};
+  *deletion = list_deletion{0, 0, 0, 0};
   char path[NAME_SIZE];
   for (int slot = 0; slot < list.slots; ++slot) {
     if (list.name(model, slot)[0] != 0)
-      ++result->total;
+      ++deletion->total;
     if (!slot_path(list, model, slot, f, path))
       continue;
     switch (delete_listed_file(kernel32, path, silence)) {
     case FILE_DELETED:
-      ++result->deleted;
+      ++deletion->deleted;
       break;
     case ATTRIBUTES_FAILED:
-      result->attributes_failed = 1;
+      deletion->attributes_failed = 1;
       break;
     case DELETE_FAILED:
-      result->delete_failed = 1;
+      deletion->delete_failed = 1;
       break;
     case FILE_ABSENT:
       break;

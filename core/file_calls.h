@@ -50,11 +50,11 @@ struct list_deletion {
   int attributes_failed;
   int delete_failed;
 };
-// Deletes every file of the model's list that is present: 1 with *result filled, 0 when the
+// Deletes every file of the model's list that is present: 1 with *deletion filled, 0 when the
 // folders could not be read.
 int delete_list_files(const library_table &kernel32, const file_list &list, int model,
                       file_silence silence, status_setter set_failure_status,
-                      list_deletion *result);
+                      list_deletion *deletion);
 
 // The status a file step records: the failure mark after a reported failure that counts, else
 // 0 when nothing was deleted, the partial mark when fewer than `total` were, else 1.

@@ -5,14 +5,14 @@
 #include "core/run_state.h"
 #include "core/texts.h"
 
-// A result of 0 is a failure with the thread's last error; a result of the buffer size or more
+// A length of 0 is a failure with the thread's last error; a length of the buffer size or more
 // is the size the folder would need.
-static int folder_read(UINT result, const char *caption) {
-  if (result == 0) {
+static int folder_read(UINT length, const char *caption) {
+  if (length == 0) {
     report_system_error(GetLastError(), caption);
     return 0;
   }
-  if (result >= NAME_SIZE) {
+  if (length >= NAME_SIZE) {
     report_system_error(ERROR_INSUFFICIENT_BUFFER, caption);
     return 0;
   }
