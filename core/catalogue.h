@@ -25,7 +25,10 @@ char *model_oem_inf_name(int model);
 char *set_model_oem_inf_name(int model, const char *name);
 
 // How each of a model's names is recognised on a machine; the steps ask these and compare
-// catalogue names in no other way.
+// catalogue names in no other way. Used as they stand rather than matched: the hardware id in
+// the Windows 98 key "Enum\<hardware id>", the service name of the key that is deleted, the
+// VxD key names, the file names (placed by file_kind.h) and the first two Windows 98 file
+// names as the VMM32Files value names.
 
 // Device instances (detection and device removal): one entry of the instance's hardware-id
 // list is the hardware id as a whole, letter case included ("...&Rev_0100" is another id).
