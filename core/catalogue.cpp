@@ -95,3 +95,49 @@ char *model_oem_inf_name(int model) {
 char *set_model_oem_inf_name(int model, const char *name) {
   return cp932_copy(catalogue_oem_inf_names[model], NAME_SIZE, name);
 }
+
+enum {
+  SERVICE_NAME_COMPARED = 8, // characters of a subkey name compared with the service name
+  EXPECTED_LINE_SIZE = 256,  // "USB_TA," and the hardware id
+};
+
+int hardware_id_entry_names_model(int model, const char *entry) {
+  return cp932_compare(entry, model_hardware_id(model)) == 0;
+}
+
+int matching_device_id_names_model(int model, const char *value_name, const char *data) {
+  return cp932_compare_nocase(value_name, "MatchingDeviceId") == 0 &&
+         cp932_compare_nocase(data, model_hardware_id(model)) == 0;
+}
+
+int usbta_line_names_model(int model, char *line) {
+  // The expected text is compared only when it fits its buffer.
+  char expected[EXPECTED_LINE_SIZE] = {};
+  if (!append_text(expected, sizeof expected, "USB_TA,") ||
+      !append_text(expected, sizeof expected, model_hardware_id(model)))
+    return 0;
+  cp932_lower(line);
+  cp932_lower(expected);
+  return cp932_compare_bytes(line, expected, bounded_length(expected, sizeof expected)) == 0;
+}
+
+int service_key_names_model(int model, const char *subkey_name) {
+  return cp932_compare_chars(subkey_name, model_nt_service_name(model), SERVICE_NAME_COMPARED) == 0;
+}
+
+int port_description_names_model(int model, const char *description) {
+  return cp932_compare_bytes(description, model_device_desc_prefix(model),
+                             static_cast<size_t>(model_device_desc_prefix_length(model))) == 0;
+}
+
+int driver_value_names_one_key(const char *data) {
+  // A trail byte of a double-byte character is never a separator.
+  int separators = 0;
+  const char *separator = nullptr;
+  for (const char *p = data; *p; p = cp932_next(p))
+    if (*p == '\\') {
+      ++separators;
+      separator = p;
+    }
+  return separators == 1 && separator > data && separator[1] != 0;
+}

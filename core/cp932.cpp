@@ -7,63 +7,73 @@ int cp932_is_lead_byte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+const char *cp932_next(const char *p) {
+  return p + (cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1);
+}
+
 // The character at `text` and its length in bytes.
 static unsigned read_char(const char *text, size_t *length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-  if (cp932_is_lead_byte(p[0]) && p[1] != 0) {
-    *length = 2;
-    return (p[0] << 8) | p[1];
-  }
-  *length = 1;
-  return p[0];
+  *length = static_cast<size_t>(cp932_next(text) - text);
+  return *length == 2 ? (p[0] << 8) | p[1] : p[0];
 }
 
-// Upper- and lower-case pairs of the double-byte letters: full-width Latin, Greek, and the two
-// runs of Cyrillic (the code page leaves 0x847F out between the lower-case runs).
+// Upper- and lower-case runs of the letters: ASCII, and of the double-byte letters full-width
+// Latin, Greek, and the two runs of Cyrillic (the code page leaves 0x847F out between the
+// lower-case runs). Single-byte and double-byte codes never overlap.
 struct case_run {
   unsigned upper_first;
   unsigned lower_first;
   unsigned count;
 };
-static const case_run double_byte_case_runs[] = {
-    {0x8260, 0x8281, 26}, // Ａ..Ｚ / ａ..ｚ
-    {0x839F, 0x83BF, 24}, // Α..Ω / α..ω
-    {0x8440, 0x8470, 15}, // А..Н / а..н
-    {0x844F, 0x8480, 18}, // О..Я / о..я
+static const case_run case_runs[] = {
+    {'A', 'a', 26},       {0x8260, 0x8281, 26}, // Ａ..Ｚ / ａ..ｚ
+    {0x839F, 0x83BF, 24},                       // Α..Ω / α..ω
+    {0x8440, 0x8470, 15},                       // А..Н / а..н
+    {0x844F, 0x8480, 18},                       // О..Я / о..я
 };
 
-static unsigned to_upper(unsigned c) {
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 'A';
-  for (const case_run &run : double_byte_case_runs)
-    if (c >= run.lower_first && c < run.lower_first + run.count)
-      return c - run.lower_first + run.upper_first;
+static unsigned change_case(unsigned c, int to_upper_case) {
+  for (const case_run &run : case_runs) {
+    unsigned from = to_upper_case ? run.lower_first : run.upper_first;
+    unsigned to = to_upper_case ? run.upper_first : run.lower_first;
+    if (c >= from && c < from + run.count)
+      return c - from + to;
+  }
   return c;
 }
 
+static unsigned to_upper(unsigned c) {
+  return change_case(c, 1);
+}
+
 static unsigned to_lower(unsigned c) {
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A' + 'a';
-  for (const case_run &run : double_byte_case_runs)
-    if (c >= run.upper_first && c < run.upper_first + run.count)
-      return c - run.upper_first + run.lower_first;
-  return c;
+  return change_case(c, 0);
 }
 
 static unsigned same_char(unsigned c) {
   return c;
 }
 
-// Compares at most `count` characters after mapping each through `map`.
-static int compare_mapped(const char *a, const char *b, size_t count, unsigned (*map)(unsigned)) {
-  for (; count > 0; --count) {
+// Compares after mapping each character through `map`, over at most `count` characters, or
+// over `count` bytes when `count_bytes` is set: a double-byte character cut by that bound is
+// compared by its lead byte only.
+static int compare_mapped(const char *a, const char *b, size_t count, unsigned (*map)(unsigned),
+                          int count_bytes) {
+  while (count > 0) {
     size_t length_a, length_b;
     unsigned ca = map(read_char(a, &length_a));
     unsigned cb = map(read_char(b, &length_b));
+    if (count_bytes && count == 1) {
+      ca = static_cast<unsigned char>(*a);
+      cb = static_cast<unsigned char>(*b);
+    }
     if (ca != cb)
       return ca < cb ? -1 : 1;
-    if (ca == 0)
+    size_t step = count_bytes ? length_a : 1;
+    if (ca == 0 || count <= step)
       return 0;
+    count -= step;
     a += length_a;
     b += length_b;
   }
@@ -73,37 +83,19 @@ static int compare_mapped(const char *a, const char *b, size_t count, unsigned (
 static const size_t no_limit = ~static_cast<size_t>(0);
 
 int cp932_compare(const char *a, const char *b) {
-  return compare_mapped(a, b, no_limit, same_char);
+  return compare_mapped(a, b, no_limit, same_char, 0);
 }
 
 int cp932_compare_nocase(const char *a, const char *b) {
-  return compare_mapped(a, b, no_limit, to_upper);
+  return compare_mapped(a, b, no_limit, to_upper, 0);
 }
 
 int cp932_compare_chars(const char *a, const char *b, size_t count) {
-  return compare_mapped(a, b, count, same_char);
+  return compare_mapped(a, b, count, same_char, 0);
 }
 
 int cp932_compare_bytes(const char *a, const char *b, size_t count) {
-  while (count > 0) {
-    size_t length_a, length_b;
-    unsigned ca = read_char(a, &length_a);
-    unsigned cb = read_char(b, &length_b);
-    if (count == 1) { // a double-byte character cut by the bound: its lead byte only
-      ca = static_cast<unsigned char>(*a);
-      cb = static_cast<unsigned char>(*b);
-    }
-    if (ca != cb)
-      return ca < cb ? -1 : 1;
-    if (ca == 0)
-      return 0;
-    if (count <= length_a)
-      return 0;
-    count -= length_a;
-    a += length_a;
-    b += length_b;
-  }
-  return 0;
+  return compare_mapped(a, b, count, same_char, 1);
 }
 
 void cp932_lower(char *text) {

@@ -7,6 +7,11 @@
 
 // 1 when the byte starts a double-byte character.
 int cp932_is_lead_byte(unsigned char byte);
+// The character after the one at `p`: two bytes on for a lead byte, one otherwise, and one
+// for a lead byte followed by the terminator. Walks that stop at the terminator therefore
+// never pass it, and a trail byte (which may be 0x5C, the backslash) is never read as a
+// character of its own.
+const char *cp932_next(const char *p);
 
 // Exact comparison: <0, 0 or >0, in character order.
 int cp932_compare(const char *a, const char *b);

@@ -12,21 +12,21 @@
 #include "platform/windows_api.h"
 
 const char *cut_command_tail(const char *command_line) {
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(command_line);
+  const char *p = command_line;
   if (*p == '"') {
     // A quoted program name runs to the next quote; a trail byte is never taken for one.
     ++p;
     while (*p && *p != '"')
-      p += (cp932_is_lead_byte(*p) && p[1]) ? 2 : 1;
+      p = cp932_next(p);
     if (*p == '"')
       ++p;
   } else {
-    while (*p > ' ')
-      p += (cp932_is_lead_byte(*p) && p[1]) ? 2 : 1;
+    while (static_cast<unsigned char>(*p) > ' ')
+      p = cp932_next(p);
   }
-  while (*p && *p <= ' ')
+  while (*p && static_cast<unsigned char>(*p) <= ' ')
     ++p;
-  return reinterpret_cast<const char *>(p);
+  return p;
 }
 
 // The 64-bit edition's file, beside the 32-bit one.

@@ -59,14 +59,13 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
 int hardware_ids_contain(int model, const char *list, DWORD size) {
   if (size == 0 || list[0] == 0)
     return 0;
-  const char *hardware_id = model_hardware_id(model);
   DWORD position = 0;
   while (position < size) {
     const char *entry = list + position;
     // An entry cut off by the end of the buffer is not a whole id and ends the walk.
     if (bounded_length(entry, size - position) == size - position)
       return 0;
-    if (cp932_compare(entry, hardware_id) == 0) // whole entries, letter case included
+    if (hardware_id_entry_names_model(model, entry))
       return 1;
     position += static_cast<DWORD>(lstrlenA(entry)) + 1;
     if (position < size && list[position] == 0) // the empty string that ends the list
@@ -75,40 +74,54 @@ int hardware_ids_contain(int model, const char *list, DWORD size) {
   return 0;
 }
 
-void remove_device_nodes(int model) {
+int walk_model_devices(int model, const device_visitor &visitor) {
   HDEVINFO set =
       BOUND(nt_setupapi_table, SetupDiGetClassDevsA)(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
   if (set == INVALID_HANDLE_VALUE) {
     report_system_error(GetLastError(), caption_setup_di_get_class_devs);
-    set_nt_device_status(model, STATUS_FAILED);
-    return;
+    return 0;
   }
-  int outcome = STATUS_NONE;
   SP_DEVINFO_DATA record = {};
   record.cbSize = sizeof record;
-  // A removed instance keeps its place in the set, so the index simply moves on. The last
-  // matching instance decides the outcome.
+  // A removed instance keeps its place in the set, so the index simply moves on.
   for (DWORD index = 0; BOUND(nt_setupapi_table, SetupDiEnumDeviceInfo)(set, index, &record);
        ++index) {
     DWORD size = 0;
     char *ids = read_hardware_ids(set, &record, &size);
     if (!ids)
       continue;
-    if (hardware_ids_contain(model, ids, size) == 1) {
-      if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, &record)) {
-        outcome = STATUS_REMOVED;
-      } else {
-        report_system_error(GetLastError(), caption_call_class_installer);
-        outcome = STATUS_FAILED;
-      }
-    }
+    if (hardware_ids_contain(model, ids, size) == 1)
+      visitor.visit(set, &record, visitor.context);
     LocalFree(ids);
   }
-  DWORD error = GetLastError(); // why the enumeration ended
+  if (visitor.finish)
+    visitor.finish(visitor.context);
+  BOUND(nt_setupapi_table, SetupDiDestroyDeviceInfoList)(set);
+  return 1;
+}
+
+// The last matching instance decides the outcome.
+static void remove_instance(HDEVINFO set, PSP_DEVINFO_DATA record, void *outcome) {
+  if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, record)) {
+    *static_cast<int *>(outcome) = STATUS_REMOVED;
+  } else {
+    report_system_error(GetLastError(), caption_call_class_installer);
+    *static_cast<int *>(outcome) = STATUS_FAILED;
+  }
+}
+
+// Why the enumeration ended: anything but the end of the list is a failure.
+static void check_enumeration_end(void *outcome) {
+  DWORD error = GetLastError();
   if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_ITEMS) {
     report_system_error(error, caption_unknown);
-    outcome = STATUS_FAILED;
+    *static_cast<int *>(outcome) = STATUS_FAILED;
   }
-  BOUND(nt_setupapi_table, SetupDiDestroyDeviceInfoList)(set);
+}
+
+void remove_device_nodes(int model) {
+  int outcome = STATUS_NONE;
+  if (!walk_model_devices(model, {remove_instance, check_enumeration_end, &outcome}))
+    outcome = STATUS_FAILED;
   set_nt_device_status(model, outcome);
 }

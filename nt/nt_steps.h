@@ -3,6 +3,7 @@
 // run_nt_removal.cpp runs them in order for each confirmed model.
 #pragma once
 
+#include "core/file_calls.h"
 #include "platform/windows_api.h"
 
 // Detection and confirmation: 1 = remove the model, 0 = pass it over. Model 0 is always
@@ -24,6 +25,18 @@ void remove_device_nodes(int model);
 char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size);
 // 1 when one whole entry of the list (of `size` bytes) equals the model's hardware id.
 int hardware_ids_contain(int model, const char *list, DWORD size);
+
+// What a device walk does with each instance whose hardware ids name the model and, when
+// `finish` is set, once after the enumeration has ended, while the set is still open.
+struct device_visitor {
+  void (*visit)(HDEVINFO set, PSP_DEVINFO_DATA record, void *context);
+  void (*finish)(void *context);
+  void *context;
+};
+// Walks every device instance of every class, attached or not, and visits those whose
+// hardware ids name the model; the walk ends at the first enumeration call that fails,
+// whatever the reason. 0 when the device list cannot be obtained (reported), else 1.
+int walk_model_devices(int model, const device_visitor &visitor);
 
 // The driver's service key in the current and every numbered control set
 // (nt_service_status).
@@ -49,3 +62,9 @@ void nt_delete_win98_files(int model);
 // Every OEM0.inf..OEM99.inf whose "USBTA" line names the model, with its PNF
 // (nt_oem_inf_status).
 void delete_matching_oem_infs(int model);
+// The deletion both OEM INF removals share: the copy `name` (a bare file name in the Windows
+// INF folder, in a NAME_SIZE field) and then its PNF twin, for which `name` is rewritten in
+// place. Returns how many of the two were deleted, or -1 when the Windows directory could not
+// be read (reported). `silence` says which attribute failures pass without a report; a failed
+// deletion is reported and sets *failed.
+int delete_oem_inf_pair(char *name, file_silence silence, int *failed);

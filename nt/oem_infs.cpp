@@ -5,7 +5,8 @@
 #include "core/catalogue.h"
 #include "core/cp932.h"
 #include "core/error_report.h"
-#include "core/folders.h"
+#include "core/file_calls.h"
+#include "core/file_kind.h"
 #include "core/run_state.h"
 #include "core/texts.h"
 #include "nt/nt_steps.h"
@@ -13,10 +14,7 @@
 static const char usbta_section[] = "USBTA";
 static const char usbta_key[] = "QUENDALQ40 PRO USBPort Adapter";
 
-enum {
-  OEM_INF_COUNT = 100, // OEM0.inf .. OEM99.inf
-  EXPECTED_TEXT_SIZE = 256,
-};
+enum { OEM_INF_COUNT = 100 }; // OEM0.inf .. OEM99.inf
 
 enum line_match { LINE_OTHER, LINE_MATCHES, LINE_UNREADABLE };
 
@@ -26,9 +24,9 @@ static void get_usbta_line(HINF inf, char *buffer, DWORD size, DWORD *required) 
   get_line_text(nullptr, inf, usbta_section, usbta_key, buffer, size, required);
 }
 
-// Compares the INF's "USBTA" line with "USB_TA," + the model's hardware id, without regard to
-// letter case; the line may go on after it. SetupGetLineTextA is judged by the last error
-// alone: setupapi sets it to NO_ERROR on success, the size query without a buffer included.
+// Reads the INF's "USBTA" line and asks whether it names the model. SetupGetLineTextA is
+// judged by the last error alone: setupapi sets it to NO_ERROR on success, the size query
+// without a buffer included.
 static line_match usbta_line_matches(int model, HINF inf) {
   DWORD required = 0;
   get_usbta_line(inf, nullptr, 0, &required);
@@ -40,33 +38,34 @@ static line_match usbta_line_matches(int model, HINF inf) {
     report_system_error(GetLastError(), caption_local_alloc);
     return LINE_UNREADABLE;
   }
-  line_match match = LINE_OTHER;
   get_usbta_line(inf, line, allocated, &required);
-  char expected[EXPECTED_TEXT_SIZE] = {};
-  // The line is compared only when it ends inside its buffer, and the expected text only
-  // when it fits its own.
+  // The line is compared only when it ends inside its buffer.
+  line_match match = LINE_OTHER;
   if (GetLastError() == ERROR_SUCCESS && bounded_length(line, allocated) < allocated &&
-      append_text(expected, sizeof expected, "USB_TA,") &&
-      append_text(expected, sizeof expected, model_hardware_id(model))) {
-    cp932_lower(line);
-    cp932_lower(expected);
-    if (cp932_compare_bytes(line, expected, bounded_length(expected, sizeof expected)) == 0)
-      match = LINE_MATCHES;
-  }
+      usbta_line_names_model(model, line))
+    match = LINE_MATCHES;
   LocalFree(line);
   return match;
 }
 
-// Sets the attributes to normal and deletes the file. An absent file is passed over without
-// a word; a failed deletion is reported and returns -1.
-static int delete_oem_file(const char *path) {
-  if (!BOUND(nt_kernel32_table, SetFileAttributesA)(path, FILE_ATTRIBUTE_NORMAL))
-    return 0;
-  if (!BOUND(nt_kernel32_table, DeleteFileA)(path)) {
-    report_system_error(GetLastError(), caption_delete_file);
+int delete_oem_inf_pair(char *name, file_silence silence, int *failed) {
+  char windows[NAME_SIZE];
+  if (!read_windows_directory(nt_kernel32_table, windows))
     return -1;
+  int count = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1 && !set_pnf_extension(name, NAME_SIZE))
+      break;
+    char path[NAME_SIZE];
+    if (!join_path(path, sizeof path, windows, "\\inf\\", name))
+      continue;
+    file_outcome outcome = delete_listed_file(nt_kernel32_table, path, silence);
+    if (outcome == FILE_DELETED)
+      ++count;
+    else if (outcome == DELETE_FAILED)
+      *failed = 1;
   }
-  return 1;
+  return count;
 }
 
 void delete_matching_oem_infs(int model) {
@@ -88,32 +87,17 @@ void delete_matching_oem_infs(int model) {
       failed = 1;
     if (match != LINE_MATCHES)
       continue;
-    char path[NAME_SIZE] = {};
-    if (!read_windows_directory(nt_kernel32_table, path)) {
+    // A copy or PNF whose attributes cannot be set is left without a word.
+    int deleted = delete_oem_inf_pair(name, SILENT_ANY_FAILURE, &failed);
+    if (deleted < 0) {
       set_nt_files_status(model, STATUS_FAILED);
       return;
     }
-    if (!append_text(path, sizeof path, "\\inf\\") || !append_text(path, sizeof path, name))
-      continue;
-    // Then the PNF twin: the same path with "pnf" for its last three characters.
-    for (int pass = 0; pass < 2; ++pass) {
-      if (pass == 1) {
-        char *end = path + bounded_length(path, sizeof path);
-        end[-3] = 'p';
-        end[-2] = 'n';
-        end[-1] = 'f';
-      }
-      int result = delete_oem_file(path);
-      if (result > 0)
-        ++count;
-      else if (result < 0)
-        failed = 1;
-    }
+    count += deleted;
   }
-  // A failure mark already in the flag (the Windows 98 file probe could not get its folders)
-  // stays: a reported failure must not read as "nothing found".
-  if (failed || get_nt_oem_inf_status(model) == STATUS_FAILED)
-    set_nt_oem_inf_status(model, STATUS_FAILED);
-  else
-    set_nt_oem_inf_status(model, count > 0 ? STATUS_REMOVED : STATUS_NONE);
+  // Every copy found counts whole, so there is no partial mark. A failure mark already in the
+  // flag (the Windows 98 file probe could not get its folders) stays: a reported failure must
+  // not read as "nothing found".
+  failed = failed || get_nt_oem_inf_status(model) == STATUS_FAILED;
+  set_nt_oem_inf_status(model, files_outcome(failed, count, count));
 }

@@ -130,9 +130,52 @@ TEST(file_kind, by_last_three_characters_in_any_case) {
   for (const row &r : rows)
     EXPECT_EQ(classify_file_kind(r.name), r.kind) << (r.name ? r.name : "(null)");
 
+  // Where each kind lies in the two lists ("" for no folder), and the path that does not fit.
+  struct placement_row {
+    const char *name, *nt_path, *win98_path;
+  } places[] = {
+      {"Q40PUCOM.SYS", "C:\\W\\S\\drivers\\Q40PUCOM.SYS", "C:\\W\\S\\Q40PUCOM.SYS"},
+      {"Q-4PORT.VXD", "", "C:\\W\\S\\Q-4PORT.VXD"},
+      {"OTHER\\DVXQ40USB.INF", "C:\\W\\inf\\OTHER\\DVXQ40USB.INF",
+       "C:\\W\\inf\\OTHER\\DVXQ40USB.INF"},
+      {"MDMKORT3.PNF", "C:\\W\\inf\\MDMKORT3.PNF", "C:\\W\\inf\\MDMKORT3.PNF"},
+      {"readme.txt", "", ""},
+      {"long-name-that-does-not-fit.inf", "", ""},
+  };
+  for (const placement_row &r : places) {
+    char path[32] = "x";
+    EXPECT_EQ(nt_file_path(path, sizeof path, "C:\\W", "C:\\W\\S", r.name), r.nt_path[0] != 0);
+    EXPECT_STREQ(path, r.nt_path) << r.name;
+    EXPECT_EQ(win98_file_path(path, sizeof path, "C:\\W", "C:\\W\\S", r.name),
+              r.win98_path[0] != 0);
+    EXPECT_STREQ(path, r.win98_path) << r.name;
+  }
+
   // Only the first 259 bytes of a name are looked at.
   std::string long_name = std::string(255, 'a') + ".sys" + ".txt";
   EXPECT_EQ(classify_file_kind(long_name.c_str()), FILE_KIND_SYS);
+}
+
+TEST(file_kind, pnf_twin_rewrites_the_last_three_characters) {
+  struct row {
+    const char *name, *twin;
+    int rewritten;
+  } rows[] = {
+      {"oem7.inf", "oem7.pnf", 1},
+      {"OEM12.INF", "OEM12.pnf", 1},
+      {"x\x83\x41\x83\x42", "pnf", 1}, // two double-byte characters among the last three
+      {"oem\x83\x41nf", "oempnf", 1},  // a double-byte character counts as one
+      {"ab", "ab", 0},
+  };
+  for (const row &r : rows) {
+    char field[NAME_SIZE];
+    memset(field, 'x', sizeof field);
+    cp932_copy(field, sizeof field, r.name);
+    EXPECT_EQ(set_pnf_extension(field, sizeof field), r.rewritten) << r.name;
+    EXPECT_STREQ(field, r.twin);
+    for (size_t i = strlen(r.twin); i < sizeof field; ++i)
+      ASSERT_EQ(field[i], 0) << r.name << " byte " << i;
+  }
 }
 
 } // namespace

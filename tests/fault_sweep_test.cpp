@@ -101,7 +101,7 @@ reliability::machine_plan load(const scenario &s) {
   plan.command_tail = s.command_tail;
   plan.devices = machine.devices;
   plan.faults = machine.faults;
-  plan.code.push_back(std::string("// built-in machine ") + s.machine);
+  plan.origin = std::string("built-in machine ") + s.machine;
   return plan;
 }
 
@@ -112,24 +112,15 @@ struct sweep_totals {
   std::set<std::pair<std::string, DWORD>> codes; // function and error code
 };
 
-void sweep(const scenario &s, sweep_totals &totals) {
-  SCOPED_TRACE(std::string(s.machine) + " " + s.command_tail);
-  reliability::machine_plan clean = load(s);
-  reliability::snapshot before = reliability::take_snapshot(clean);
-  reliability::run_record run = reliability::run_uninstaller(clean, nullptr);
-  std::vector<std::string> problems = reliability::check_run(clean, before, run);
-  for (const std::string &p : problems)
-    ADD_FAILURE() << "clean run: " << p;
-  std::vector<sim::call> calls(sim::calls().begin() + static_cast<long>(run.first_call),
-                               sim::calls().end());
+struct site {
+  sim::call call;
+  int nth; // the call's ordinal among the calls of its function
+};
 
-  // The first call of every site, with its ordinal among the calls of its function.
+// The first call of every site of a run.
+std::vector<site> call_sites(const std::vector<sim::call> &calls) {
   std::set<std::string> seen;
   std::map<std::string, int> ordinals;
-  struct site {
-    sim::call call;
-    int nth;
-  };
   std::vector<site> sites;
   for (const sim::call &c : calls) {
     int nth = ++ordinals[c.function];
@@ -137,67 +128,88 @@ void sweep(const scenario &s, sweep_totals &totals) {
       continue;
     sites.push_back({c, nth});
   }
-  totals.sites += static_cast<int>(sites.size());
+  return sites;
+}
 
+// Functions whose every failure is reported, whatever the code.
+const std::set<std::string> always_reported = {"LoadLibraryA",
+                                               "GetProcAddress",
+                                               "FreeLibrary",
+                                               "SetupDiGetClassDevsA",
+                                               "SetupDiCallClassInstaller",
+                                               "GetWindowsDirectoryA",
+                                               "GetSystemDirectoryA",
+                                               "LocalAlloc",
+                                               "DeleteFileA"};
+
+// A report that follows the failed call names it.
+void check_report_of(const site &target, const reliability::run_record &faulted,
+                     const std::string &where) {
+  const std::vector<sim::call> &after = sim::calls();
+  int count = 0;
+  for (size_t i = faulted.first_call; i < after.size(); ++i) {
+    if (after[i].function != target.call.function || ++count != target.nth)
+      continue;
+    size_t j = i + 1;
+    while (j < after.size() &&
+           (after[j].function == "GetLastError" || after[j].function == "FormatMessageA"))
+      ++j;
+    bool reported = j < after.size() && after[j].function == "MessageBoxA" &&
+                    after[j].subject != text_program_caption;
+    // A failed FormatMessageA is part of a report of another call: its box is that one's.
+    if (reported && target.call.function != "FormatMessageA") {
+      EXPECT_EQ(after[j].subject, caption_of(target.call.function))
+          << where << ": reported under another caption";
+    }
+    if (always_reported.count(target.call.function)) {
+      EXPECT_TRUE(reported) << where << ": not reported";
+    }
+    return;
+  }
+}
+
+void check_faulted_run(const scenario &s, const site &target, DWORD code, sweep_totals &totals) {
+  reliability::machine_plan plan = load(s);
+  plan.faults.push_back(sim::fault{target.call.function, code, "", target.nth, 1});
+  reliability::snapshot before = reliability::take_snapshot(plan);
+  reliability::run_record faulted = reliability::run_uninstaller(plan, nullptr);
+  ++totals.runs;
+  totals.functions.insert(target.call.function);
+  totals.codes.insert({target.call.function, code});
+  std::string where = target.call.function + " (" + target.call.subject + ", call " +
+                      std::to_string(target.nth) + ") failing with " + std::to_string(code);
+  if (target.call.function == "GetVersionExA") {
+    // The platform is unknown: the report, the refusal, exit code -1, nothing touched.
+    EXPECT_EQ(faulted.exit_code, -1) << where;
+    ASSERT_EQ(sim::boxes().size(), 2u) << where;
+    EXPECT_EQ(sim::boxes()[0].caption, caption_get_version_ex) << where;
+    EXPECT_EQ(sim::boxes()[1].text, text_unsupported_platform) << where;
+    EXPECT_TRUE(sim::changes().empty()) << where;
+    return;
+  }
+  for (const std::string &p : reliability::check_run(plan, before, faulted))
+    ADD_FAILURE() << where << ": " << p;
+  check_report_of(target, faulted, where);
+}
+
+void sweep(const scenario &s, sweep_totals &totals) {
+  SCOPED_TRACE(std::string(s.machine) + " " + s.command_tail);
+  reliability::machine_plan clean = load(s);
+  reliability::snapshot before = reliability::take_snapshot(clean);
+  reliability::run_record run = reliability::run_uninstaller(clean, nullptr);
+  for (const std::string &p : reliability::check_run(clean, before, run))
+    ADD_FAILURE() << "clean run: " << p;
+  std::vector<sim::call> calls(sim::calls().begin() + static_cast<long>(run.first_call),
+                               sim::calls().end());
+  std::vector<site> sites = call_sites(calls);
+  totals.sites += static_cast<int>(sites.size());
   for (const site &target : sites) {
     std::vector<DWORD> codes = {ERROR_ACCESS_DENIED};
     auto distinguished = distinguished_codes.find(target.call.function);
     if (distinguished != distinguished_codes.end())
       codes.insert(codes.end(), distinguished->second.begin(), distinguished->second.end());
-    for (DWORD code : codes) {
-      reliability::machine_plan plan = load(s);
-      plan.faults.push_back(sim::fault{target.call.function, code, "", target.nth, 1});
-      reliability::snapshot snapshot_before = reliability::take_snapshot(plan);
-      reliability::run_record faulted = reliability::run_uninstaller(plan, nullptr);
-      ++totals.runs;
-      totals.functions.insert(target.call.function);
-      totals.codes.insert({target.call.function, code});
-      std::string where = target.call.function + " (" + target.call.subject + ", call " +
-                          std::to_string(target.nth) + ") failing with " + std::to_string(code);
-      if (target.call.function == "GetVersionExA") {
-        // The platform is unknown: the report, the refusal, exit code -1, nothing touched.
-        EXPECT_EQ(faulted.exit_code, -1) << where;
-        ASSERT_EQ(sim::boxes().size(), 2u) << where;
-        EXPECT_EQ(sim::boxes()[0].caption, caption_get_version_ex) << where;
-        EXPECT_EQ(sim::boxes()[1].text, text_unsupported_platform) << where;
-        EXPECT_TRUE(sim::changes().empty()) << where;
-        continue;
-      }
-      for (const std::string &p : reliability::check_run(plan, snapshot_before, faulted))
-        ADD_FAILURE() << where << ": " << p;
-      // A report that follows the failed call names it.
-      const std::vector<sim::call> &after = sim::calls();
-      int count = 0;
-      for (size_t i = faulted.first_call; i < after.size(); ++i) {
-        if (after[i].function != target.call.function || ++count != target.nth)
-          continue;
-        size_t j = i + 1;
-        while (j < after.size() &&
-               (after[j].function == "GetLastError" || after[j].function == "FormatMessageA"))
-          ++j;
-        bool reported = j < after.size() && after[j].function == "MessageBoxA" &&
-                        after[j].subject != text_program_caption;
-        std::string caption = caption_of(target.call.function);
-        // A failed FormatMessageA is part of a report of another call: its box is that one's.
-        if (reported && target.call.function != "FormatMessageA") {
-          EXPECT_EQ(after[j].subject, caption) << where << ": reported under another caption";
-        }
-        // Functions whose every failure is reported, whatever the code.
-        static const std::set<std::string> always = {"LoadLibraryA",
-                                                     "GetProcAddress",
-                                                     "FreeLibrary",
-                                                     "SetupDiGetClassDevsA",
-                                                     "SetupDiCallClassInstaller",
-                                                     "GetWindowsDirectoryA",
-                                                     "GetSystemDirectoryA",
-                                                     "LocalAlloc",
-                                                     "DeleteFileA"};
-        if (always.count(target.call.function)) {
-          EXPECT_TRUE(reported) << where << ": not reported";
-        }
-        break;
-      }
-    }
+    for (DWORD code : codes)
+      check_faulted_run(s, target, code, totals);
   }
 }
 

@@ -1,7 +1,10 @@
-// Reliability checks shared by the property test, the fault sweep, the fuzz targets and the
-// benchmark: random machines of both families with the models' real entries next to decoys,
-// a record of how each machine was built (printed as C++ that rebuilds it), and the checks
-// every run must pass whatever the machine, the faults and the answers.
+// Reliability checks shared by the property test, the fault sweep and the whole-run fuzz target:
+// random machines of both families with the models' real entries next to decoys, a record of
+// how each machine was built (printed as C++ that rebuilds it), and the checks every run must
+// pass whatever the machine, the faults and the answers. The parts: reliability_plan.cpp
+// (randomness, builders, the record), reliability_machines.cpp (random machines and faults),
+// reliability_oracle.cpp (what the rules allow a run to delete and record),
+// reliability_checks.cpp (running and checking a run).
 #pragma once
 
 #include "sim/sim.h"
@@ -22,11 +25,39 @@ struct random_source {
   bool chance(int percent);
 };
 
-// A machine as it was built: the C++ that rebuilds it, and what must survive every run.
+// One statement of a machine's construction, kept as data: what it did to the simulated
+// machine and, printed, the C++ that does it again.
+struct machine_step {
+  enum kind_t {
+    win2000,           // sim::machine_win2000()
+    win98,             // sim::machine_win98()
+    key,               // path
+    value,             // path, name, number (type), data
+    string,            // path, name, data
+    link,              // path (the alias), name (the target)
+    key_deleted,       // path
+    file,              // path, number (attributes), data (contents)
+    folder,            // path
+    device_instance,   // device
+    windows_directory, // path
+    system_directory,  // path
+    key_denied,        // path, number (access mask)
+    attributes_denied, // path, number (error)
+    delete_denied,     // path, number (error)
+  } kind;
+  std::string path;
+  std::string name;
+  std::string data;
+  DWORD number = 0;
+  sim::device device;
+};
+
+// A machine as it was built: its steps, and what must survive every run.
 struct machine_plan {
   bool win98 = false;
   std::string command_tail;
-  std::vector<std::string> code; // statements, in order; the first one resets the machine
+  std::string origin;              // a machine not built by steps says here where it came from
+  std::vector<machine_step> steps; // in order; the first one resets the machine
   std::vector<sim::device> devices;
   // Decoys: entries that no rule of the program reaches.
   std::vector<std::string> decoy_keys;                           // below HKLM
@@ -36,7 +67,7 @@ struct machine_plan {
   std::vector<sim::fault> faults;
 };
 
-// Builders: each acts on the simulated machine and records the statement that does it.
+// Builders: each acts on the simulated machine and records the step that does it.
 void start_machine(machine_plan &plan, bool win98);
 void add_key(machine_plan &plan, const std::string &path);
 void set_value(machine_plan &plan, const std::string &path, const std::string &name, DWORD type,

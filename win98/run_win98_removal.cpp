@@ -4,11 +4,10 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
-#include "core/error_report.h"
 #include "core/model_messages.h"
+#include "core/registry_calls.h"
 #include "core/removal.h"
 #include "core/run_state.h"
-#include "core/texts.h"
 #include "win98/win98_steps.h"
 
 // 1 when "Enum\<hardware id>" can be opened and closed again.
@@ -16,16 +15,8 @@ static int enum_key_present(int model) {
   char path[NAME_SIZE] = "Enum\\";
   if (!append_text(path, sizeof path, model_hardware_id(model)))
     return 0;
-  HKEY key = nullptr;
-  if (BOUND(win98_advapi32_table, RegOpenKeyExA)(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS,
-                                                 &key) != ERROR_SUCCESS)
-    return 0;
-  LONG error = BOUND(win98_advapi32_table, RegCloseKey)(key);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_close_key);
-    return 0;
-  }
-  return 1;
+  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path);
+  return key && close_key(win98_advapi32_table, key);
 }
 
 int confirm_win98_model(int model) {
@@ -35,9 +26,7 @@ int confirm_win98_model(int model) {
   int registry_found = enum_key_present(model);
   // The file probe runs also when the key was found: it reports a folder that cannot be read.
   int files_found = win98_files_present(model);
-  if (!registry_found && !files_found)
-    return 0;
-  return ask_model_removal(model);
+  return (registry_found || files_found) && ask_model_removal(model);
 }
 
 int run_win98_removal() {

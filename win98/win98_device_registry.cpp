@@ -5,32 +5,13 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
-#include "core/error_report.h"
+#include "core/registry_calls.h"
 #include "core/run_state.h"
-#include "core/texts.h"
 #include "win98/win98_steps.h"
 
 static const char enum_prefix[] = "Enum\\";
 static const char ports_path[] = "Enum\\Root\\Ports";
 static const char class_prefix[] = "System\\CurrentControlSet\\Services\\Class\\";
-
-// One value of a key, read with the 260-byte name and data buffers.
-struct registry_value {
-  char name[NAME_SIZE];
-  char data[NAME_SIZE];
-  DWORD data_size;
-};
-
-// Reads value `index`: 1 when the call succeeded (the walk goes on), 0 when it ended the walk
-// (no more values, a name or datum over 260 bytes, or any error).
-static int read_value(HKEY key, DWORD index, registry_value *value) {
-  DWORD name_size = NAME_SIZE;
-  DWORD type = 0; // read and ignored: the data is taken as a string whatever its type
-  value->data_size = NAME_SIZE;
-  return BOUND(win98_advapi32_table, RegEnumValueA)(key, index, value->name, &name_size, nullptr,
-                                                    &type, reinterpret_cast<BYTE *>(value->data),
-                                                    &value->data_size) == ERROR_SUCCESS;
-}
 
 // 1 when the value is named exactly `name` (case-sensitive) and its data is a string that ends
 // inside the data the call returned. Data without a terminator is passed over rather than
@@ -46,43 +27,31 @@ static int is_string_value(const registry_value *value, const char *name) {
   return bounded_length(value->data, size) < size;
 }
 
-// 1 when a "Driver" datum names one driver key below a class: "<class>\<instance>", two
-// non-empty parts and one backslash between them. Anything else (empty, a bare class name,
-// a leading, trailing or second backslash) would make RegDeleteKeyA take a whole class or the
-// whole class branch with it. A trail byte of a double-byte character is never a separator.
-static int is_driver_key_name(const char *data) {
-  int separators = 0;
-  size_t length = 0;
-  size_t separator_at = 0;
-  while (data[length] != 0) {
-    unsigned char byte = static_cast<unsigned char>(data[length]);
-    if (cp932_is_lead_byte(byte) && data[length + 1] != 0) {
-      length += 2;
-      continue;
-    }
-    if (byte == '\\') {
-      ++separators;
-      separator_at = length;
-    }
-    ++length;
-  }
-  return separators == 1 && separator_at > 0 && separator_at + 1 < length;
-}
-
 // Builds the class-branch path of a "Driver" value; 0 when the value is to be passed over
 // (not a "Driver" string naming one driver key, or a path that would not fit).
 static int driver_key_path(const registry_value *value, char *path) {
-  if (!is_string_value(value, "Driver") || !is_driver_key_name(value->data))
+  if (!is_string_value(value, "Driver") || !driver_value_names_one_key(value->data))
     return 0;
   path[0] = 0;
   return append_text(path, NAME_SIZE, class_prefix) && append_text(path, NAME_SIZE, value->data);
 }
 
-static int enum_subkey(HKEY key, DWORD index, char *name) {
-  DWORD name_size = NAME_SIZE;
-  FILETIME last_write;
-  return BOUND(win98_advapi32_table, RegEnumKeyExA)(key, index, name, &name_size, nullptr, nullptr,
-                                                    nullptr, &last_write) == ERROR_SUCCESS;
+// Deletes the driver keys that the instance's "Driver" values name, every one of them:
+// STATUS_REMOVED when one went, else STATUS_NONE. A failed deletion is reported; with
+// `stop_at_failure` it ends the walk with STATUS_FAILED, otherwise the walk goes on.
+static int delete_named_driver_keys(HKEY instance, int stop_at_failure) {
+  int outcome = STATUS_NONE;
+  registry_value value;
+  for (DWORD index = 0; read_value(win98_advapi32_table, instance, index, &value); ++index) {
+    char class_path[NAME_SIZE];
+    if (!driver_key_path(&value, class_path))
+      continue;
+    if (delete_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, class_path))
+      outcome = STATUS_REMOVED;
+    else if (stop_at_failure)
+      return STATUS_FAILED;
+  }
+  return outcome;
 }
 
 void remove_win98_registry(int model) {
@@ -92,149 +61,98 @@ void remove_win98_registry(int model) {
   set_win98_registry_status(model, device | ports | vxd);
 }
 
+// Opens `path` below HKEY_LOCAL_MACHINE, hands it to `walk`, then flushes and closes it: 1
+// with the walk's outcome in *outcome. 0 when the key does not open (nothing is said; the
+// outcome is then `absent`) or cannot be closed (reported; the failure mark).
+static int walk_key(const char *path, int absent, int model, int (*walk)(int model, HKEY key),
+                    int *outcome) {
+  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path);
+  if (!key) {
+    *outcome = absent;
+    return 0;
+  }
+  *outcome = walk(model, key);
+  if (flush_and_close_key(win98_advapi32_table, key))
+    return 1;
+  *outcome = STATUS_FAILED;
+  return 0;
+}
+
+static int walk_device_instances(int, HKEY device_key) {
+  return delete_driver_class_keys(device_key);
+}
+
 int remove_device_enum_key(int model) {
   // An empty hardware id would name the whole Enum branch.
   char path[NAME_SIZE] = "";
   if (model_hardware_id(model)[0] == 0 || !append_text(path, sizeof path, enum_prefix) ||
       !append_text(path, sizeof path, model_hardware_id(model)))
     return STATUS_NONE;
-  HKEY key = nullptr;
-  if (BOUND(win98_advapi32_table, RegOpenKeyExA)(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS,
-                                                 &key) != ERROR_SUCCESS)
-    return STATUS_NONE;
-  int result = delete_driver_class_keys(key);
-  RegFlushKey(key);
-  LONG error = BOUND(win98_advapi32_table, RegCloseKey)(key);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_close_key);
+  // The instance keys go with the hardware-id key, whatever the walk found.
+  int outcome;
+  if (walk_key(path, STATUS_NONE, model, walk_device_instances, &outcome) &&
+      !delete_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path))
     return STATUS_FAILED;
-  }
-  // The instance keys go with the hardware-id key.
-  error = BOUND(win98_advapi32_table, RegDeleteKeyA)(HKEY_LOCAL_MACHINE, path);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_delete_key);
-    return STATUS_FAILED;
-  }
-  return result;
+  return outcome;
 }
 
 int delete_driver_class_keys(HKEY device_key) {
   if (!device_key)
     return STATUS_FAILED;
-  int result = STATUS_NONE;
+  int outcome = STATUS_NONE;
   char instance_name[NAME_SIZE];
-  for (DWORD index = 0; enum_subkey(device_key, index, instance_name); ++index) {
-    HKEY instance = nullptr;
-    LONG error = BOUND(win98_advapi32_table, RegOpenKeyExA)(device_key, instance_name, 0,
-                                                            KEY_ALL_ACCESS, &instance);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_open_key_ex);
+  for (DWORD index = 0; enum_subkey(win98_advapi32_table, device_key, index, instance_name);
+       ++index) {
+    HKEY instance = open_key_reported(win98_advapi32_table, device_key, instance_name);
+    if (!instance)
       continue;
-    }
-    // Every "Driver" value counts, not only the first; a failed deletion does not end the walk.
-    registry_value value;
-    for (DWORD value_index = 0; read_value(instance, value_index, &value); ++value_index) {
-      char class_path[NAME_SIZE];
-      if (!driver_key_path(&value, class_path))
-        continue;
-      error = BOUND(win98_advapi32_table, RegDeleteKeyA)(HKEY_LOCAL_MACHINE, class_path);
-      if (error == ERROR_SUCCESS)
-        result = STATUS_REMOVED;
-      else
-        report_system_error(error, caption_reg_delete_key);
-    }
-    error = BOUND(win98_advapi32_table, RegCloseKey)(instance);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_close_key);
+    if (delete_named_driver_keys(instance, 0) == STATUS_REMOVED)
+      outcome = STATUS_REMOVED;
+    if (!close_key(win98_advapi32_table, instance))
       return STATUS_FAILED;
-    }
   }
-  return result;
+  return outcome;
 }
 
 int remove_port_entries(int model) {
-  HKEY ports = nullptr;
-  if (BOUND(win98_advapi32_table, RegOpenKeyExA)(HKEY_LOCAL_MACHINE, ports_path, 0, KEY_ALL_ACCESS,
-                                                 &ports) != ERROR_SUCCESS)
-    return STATUS_FAILED;
-  int result = scan_port_instances(model, ports);
-  RegFlushKey(ports);
-  LONG error = BOUND(win98_advapi32_table, RegCloseKey)(ports);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_close_key);
-    return STATUS_FAILED;
-  }
-  return result;
+  int outcome;
+  walk_key(ports_path, STATUS_FAILED, model, scan_port_instances, &outcome);
+  return outcome;
 }
 
-// 1 when a "DeviceDesc" value of the port instance begins with the model's description prefix
-// (case-sensitive; a shorter description does not match). The first match ends the pass.
+// 1 when a "DeviceDesc" value of the port instance describes the model; the first match ends
+// the pass.
 static int port_matches_model(int model, HKEY instance) {
   registry_value value;
-  for (DWORD index = 0; read_value(instance, index, &value); ++index) {
-    if (!is_string_value(&value, "DeviceDesc"))
-      continue;
-    if (cp932_compare_bytes(value.data, model_device_desc_prefix(model),
-                            static_cast<size_t>(model_device_desc_prefix_length(model))) == 0)
+  for (DWORD index = 0; read_value(win98_advapi32_table, instance, index, &value); ++index)
+    if (is_string_value(&value, "DeviceDesc") && port_description_names_model(model, value.data))
       return 1;
-  }
   return 0;
 }
 
-// Deletes the driver keys named by the port instance's "Driver" values: STATUS_REMOVED,
-// STATUS_NONE, or STATUS_FAILED at the first deletion that fails (reported).
-static int delete_port_driver_keys(HKEY instance) {
-  int result = STATUS_NONE;
-  registry_value value;
-  for (DWORD index = 0; read_value(instance, index, &value); ++index) {
-    char class_path[NAME_SIZE];
-    if (!driver_key_path(&value, class_path))
-      continue;
-    LONG error = BOUND(win98_advapi32_table, RegDeleteKeyA)(HKEY_LOCAL_MACHINE, class_path);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_delete_key);
-      return STATUS_FAILED;
-    }
-    result = STATUS_REMOVED;
-  }
-  return result;
-}
-
 int scan_port_instances(int model, HKEY ports_key) {
-  int result = STATUS_NONE;
+  int outcome = STATUS_NONE;
   char instance_name[NAME_SIZE];
   DWORD index = 0;
-  while (enum_subkey(ports_key, index, instance_name)) {
-    HKEY instance = nullptr;
-    LONG error = BOUND(win98_advapi32_table, RegOpenKeyExA)(ports_key, instance_name, 0,
-                                                            KEY_ALL_ACCESS, &instance);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_open_key_ex);
+  while (enum_subkey(win98_advapi32_table, ports_key, index, instance_name)) {
+    HKEY instance = open_key_reported(win98_advapi32_table, ports_key, instance_name);
+    if (!instance)
       return STATUS_FAILED;
-    }
     int found = port_matches_model(model, instance);
-    int drivers = found ? delete_port_driver_keys(instance) : STATUS_NONE;
+    int drivers = found ? delete_named_driver_keys(instance, 1) : STATUS_NONE;
     // The port instance keys are closed through the linked RegCloseKey. The key is closed
     // also when a driver key could not be deleted, so that no handle outlives the walk.
-    error = RegCloseKey(instance);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_close_key);
-      return STATUS_FAILED;
-    }
-    if (drivers == STATUS_FAILED)
+    if (!key_closed(RegCloseKey(instance)) || drivers == STATUS_FAILED)
       return STATUS_FAILED;
     if (drivers == STATUS_REMOVED)
-      result = STATUS_REMOVED;
+      outcome = STATUS_REMOVED;
     if (!found) {
       ++index;
       continue;
     }
-    error = BOUND(win98_advapi32_table, RegDeleteKeyA)(ports_key, instance_name);
-    if (error != ERROR_SUCCESS) {
-      report_system_error(error, caption_reg_delete_key);
+    if (!delete_key(win98_advapi32_table, ports_key, instance_name))
       return STATUS_FAILED;
-    }
     // The instances after the deleted one have moved down: the same index is read again.
   }
-  return result;
+  return outcome;
 }

@@ -2,95 +2,22 @@
 // directory, INF and PNF files in the Windows directory's INF folder (some in its OTHER
 // subfolder). The probe tells whether any of them exists; the file step deletes them.
 #include "core/binding.h"
-#include "core/catalogue.h"
-#include "core/error_report.h"
-#include "core/folders.h"
+#include "core/file_calls.h"
 #include "core/run_state.h"
-#include "core/texts.h"
 #include "win98/win98_steps.h"
 
-struct win98_folders {
-  char windows_directory[NAME_SIZE];
-  char system_directory[NAME_SIZE];
-};
-
-// Reads both folders; on a failure (reported by the reader) writes the failure mark into the
-// model's win98_files_status and returns 0.
-static int read_win98_folders(int model, win98_folders *folders) {
-  if (read_windows_directory(win98_kernel32_table, folders->windows_directory) &&
-      read_system_directory(win98_kernel32_table, folders->system_directory))
-    return 1;
-  set_win98_files_status(model, STATUS_FAILED);
-  return 0;
-}
-
-// Outcome of making one listed file deletable: its attributes set to normal, which is also the
-// test that it exists.
-enum { FILE_READY, FILE_ABSENT, FILE_FAILED };
-
-static int prepare_file(const char *path) {
-  if (BOUND(win98_kernel32_table, SetFileAttributesA)(path, FILE_ATTRIBUTE_NORMAL))
-    return FILE_READY;
-  DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND)
-    return FILE_ABSENT;
-  // A missing folder (ERROR_PATH_NOT_FOUND) is reported too: the INF folder's OTHER
-  // subfolder is part of every installation.
-  report_system_error(error, caption_set_file_attributes);
-  return FILE_FAILED;
-}
-
 int win98_files_present(int model) {
-  win98_folders folders;
-  if (!read_win98_folders(model, &folders))
-    return 0;
-  for (int slot = 0; slot < WIN98_FILE_SLOTS; ++slot) {
-    const char *name = model_win98_file(model, slot);
-    char path[NAME_SIZE];
-    if (name[0] == 0 || !win98_file_path(path, sizeof path, folders.windows_directory,
-                                         folders.system_directory, name))
-      continue;
-    if (prepare_file(path) == FILE_READY)
-      return 1;
-  }
-  return 0;
+  return list_file_present(win98_kernel32_table, win98_file_list, model, SILENT_ABSENT_FILE,
+                           set_win98_files_status);
 }
 
 void delete_win98_files(int model) {
-  win98_folders folders;
-  if (!read_win98_folders(model, &folders))
+  // A missing folder is reported and recorded: the INF folder's OTHER subfolder is part of
+  // every installation.
+  list_deletion list;
+  if (!delete_list_files(win98_kernel32_table, win98_file_list, model, SILENT_ABSENT_FILE,
+                         set_win98_files_status, &list))
     return;
-  int total = 0;
-  int deleted = 0;
-  int failed = 0;
-  for (int slot = 0; slot < WIN98_FILE_SLOTS; ++slot) {
-    const char *name = model_win98_file(model, slot);
-    if (name[0] == 0)
-      continue;
-    // A used slot counts even when its kind has no folder or its file is absent.
-    ++total;
-    char path[NAME_SIZE];
-    if (!win98_file_path(path, sizeof path, folders.windows_directory, folders.system_directory,
-                         name))
-      continue;
-    int state = prepare_file(path);
-    if (state == FILE_FAILED)
-      failed = 1;
-    if (state != FILE_READY)
-      continue;
-    if (BOUND(win98_kernel32_table, DeleteFileA)(path)) {
-      ++deleted;
-    } else {
-      report_system_error(GetLastError(), caption_delete_file);
-      failed = 1;
-    }
-  }
-  int status = STATUS_REMOVED;
-  if (failed)
-    status = STATUS_FAILED;
-  else if (deleted == 0)
-    status = STATUS_NONE;
-  else if (deleted < total)
-    status = STATUS_PARTIAL;
-  set_win98_files_status(model, status);
+  set_win98_files_status(
+      model, files_outcome(list.attributes_failed || list.delete_failed, list.deleted, list.total));
 }

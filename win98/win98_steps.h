@@ -3,15 +3,6 @@
 
 #include "platform/windows_api.h"
 
-#include <stddef.h>
-
-// Builds the full path of a Windows 98 catalogue file: VxD and SYS files lie in the system
-// directory, INF and PNF files in the Windows directory's "inf" folder (an entry may name a
-// subfolder of it, such as OTHER\). Returns 1 with the path built, 0 when the name's kind has
-// no folder or the path would not fit `path_size` (a cut path would name another file).
-int win98_file_path(char *path, size_t path_size, const char *windows_directory,
-                    const char *system_directory, const char *name);
-
 // The sequence: 1 when the model is present and is to be removed (model 0 always is; models 1
 // and 2 are probed by their Enum key and their files, and the user is asked).
 int confirm_win98_model(int model);

@@ -3,16 +3,16 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
-#include "core/error_report.h"
+#include "core/registry_calls.h"
 #include "core/run_state.h"
-#include "core/texts.h"
 #include "win98/win98_steps.h"
 
 static const char vmm32files_path[] = "System\\CurrentControlSet\\control\\VMM32Files";
 static const char vxd_prefix[] = "System\\CurrentControlSet\\Services\\VxD\\";
 
 // Deletes one VxD service key with its subtree. An empty name would name the whole VxD branch
-// and a name that does not fit would be cut into another key: both are passed over.
+// and a name that does not fit would be cut into another key: both are passed over. A key that
+// cannot be deleted (absent, most often) is passed over without a word.
 static int delete_vxd_key(const char *vxd_name) {
   char path[NAME_SIZE] = "";
   if (vxd_name[0] == 0 || !append_text(path, sizeof path, vxd_prefix) ||
@@ -24,31 +24,27 @@ static int delete_vxd_key(const char *vxd_name) {
 }
 
 int remove_vxd_entries(int model) {
-  int result = STATUS_NONE;
-  HKEY key = nullptr;
-  LONG error = BOUND(win98_advapi32_table, RegOpenKeyExA)(HKEY_LOCAL_MACHINE, vmm32files_path, 0,
-                                                          KEY_WRITE, &key);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_open_key_ex);
+  int outcome = STATUS_NONE;
+  HKEY key =
+      open_key_reported(win98_advapi32_table, HKEY_LOCAL_MACHINE, vmm32files_path, KEY_WRITE);
+  if (!key)
     return STATUS_FAILED;
-  }
   // The values are named after the VxD files exactly as the catalogue lists them. An absent
   // value is no failure. An empty name would delete the key's default value: passed over.
+  // Deliberately, the first value goes through the linked RegDeleteValueA and the second
+  // through the bound table, as the uninstaller always has; both reach the same advapi32
+  // export, so the two deletions behave alike.
   const char *first = model_win98_file(model, 0);
   const char *second = model_win98_file(model, 1);
   if (first[0] != 0 && RegDeleteValueA(key, first) == ERROR_SUCCESS)
-    result = STATUS_REMOVED;
+    outcome = STATUS_REMOVED;
   if (second[0] != 0 && BOUND(win98_advapi32_table, RegDeleteValueA)(key, second) == ERROR_SUCCESS)
-    result = STATUS_REMOVED;
-  RegFlushKey(key);
-  error = BOUND(win98_advapi32_table, RegCloseKey)(key);
-  if (error != ERROR_SUCCESS) {
-    report_system_error(error, caption_reg_close_key);
+    outcome = STATUS_REMOVED;
+  if (!flush_and_close_key(win98_advapi32_table, key))
     return STATUS_FAILED;
-  }
   if (delete_vxd_key(model_vxd_name_1(model)) == STATUS_REMOVED)
-    result = STATUS_REMOVED;
+    outcome = STATUS_REMOVED;
   if (delete_vxd_key(model_vxd_name_2(model)) == STATUS_REMOVED)
-    result = STATUS_REMOVED;
-  return result;
+    outcome = STATUS_REMOVED;
+  return outcome;
 }
