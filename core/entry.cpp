@@ -66,13 +66,11 @@ static int edition_64_path(char *path, size_t size) {
   }
   // The folder ends at the last backslash; the trail byte 0x5C of a double-byte character
   // (as in ソ, 0x83 0x5C) is none.
-  size_t folder_end = 0;
-  for (size_t i = 0; own[i];) {
-    if (own[i] == '\\')
-      folder_end = i + 1;
-    i += (cp932_is_lead_byte(static_cast<unsigned char>(own[i])) && own[i + 1]) ? 2 : 1;
-  }
-  own[folder_end] = '\0';
+  size_t folder_length = 0;
+  for (const char *p = own; *p; p = cp932_next(p))
+    if (*p == '\\')
+      folder_length = static_cast<size_t>(p + 1 - own);
+  own[folder_length] = '\0';
   cp932_copy(path, size, own);
   return append_text(path, size, edition_64_file_name);
 }

@@ -117,11 +117,14 @@ static void apply(const machine_step &s) {
   case machine_step::win98:
     return sim::machine_win98();
   case machine_step::key:
-    return sim::reg_add_key(s.path);
+    (void)sim::reg_add_key(s.path);
+    return;
   case machine_step::value:
-    return sim::reg_set_value(s.path, s.name, s.number, s.data);
+    (void)sim::reg_set_value(s.path, s.name, s.number, s.data);
+    return;
   case machine_step::string:
-    return sim::reg_set_string(s.path, s.name, s.data);
+    (void)sim::reg_set_string(s.path, s.name, s.data);
+    return;
   case machine_step::link:
     return sim::reg_add_link(s.path, s.name);
   case machine_step::key_deleted:
