@@ -261,7 +261,7 @@ def rehearse(run):
     if run.sc.word is not None:
         args += ["--", run.sc.word]
     result = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-    if not os.path.exists(record) or result.returncode in (1, 2):
+    if result.returncode not in (0, 255):  # the uninstaller's 0 and -1
         error = result.stderr.decode(errors="replace").strip().splitlines()
         return [], [f"uninstall-sim failed with status {result.returncode}: "
                     f"{error[0] if error else 'no message'}"]
