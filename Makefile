@@ -47,8 +47,9 @@ test: test-hosted test-sanitize test-fuzz
 	@$(MAKE) --no-print-directory test-windows
 
 # The PE checks of the release and the end-to-end scenarios under Wine (skipped with a message
-# by e2e/run.py when 32-bit or 64-bit Wine is missing).
-test-windows:
+# by e2e/run.py when 32-bit or 64-bit Wine is missing). Each scenario's seeded machine is also
+# snapshotted with tools/snapshot.bat and rehearsed with the hosted uninstall-sim.
+test-windows: hosted
 ifeq ($(HAVE_MINGW),yes)
 	@$(MAKE) --no-print-directory windows
 	python3 e2e/run.py

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Checks of the Windows build: the PE checks of the release, then the end-to-end scenarios
-under Wine (e2e/scenarios/*.scenario), each played in every way it names (see WAYS). Ends
-with "N passed, M failed".
+under Wine (e2e/scenarios/*.scenario), each played in every way it names (see WAYS), and in
+one of them also snapshotted and rehearsed with the hosted uninstall-sim (see
+check_rehearsal). Ends with "N passed, M failed".
 
 usage: run.py [--build DIR] [--exports DIR] [--keep] [--jobs N] [SCENARIO ...]
 """
 import argparse
 import concurrent.futures
 import glob
+import json
 import os
 import re
 import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -186,11 +189,14 @@ class Run:
     """One scenario played one way: what the checks look at. The prefix still exists and its
     wineserver still runs while the checks run."""
 
-    def __init__(self, sc, way, prefix):
+    def __init__(self, sc, way, prefix, build):
         self.sc, self.way, self.prefix = sc, way, prefix
         self.before = self.after = None
         self.seen, self.types, self.exit_code, self.errors = [], [], None, []
         self.notes = []
+        self.snapshot = None  # the folder tools/snapshot.bat wrote before the run, if any
+        self.snapshot_seconds = 0.0
+        self.rehearsal = os.path.join(build, "host", "tools", "uninstall-sim")
 
 
 def check_harness(run):
@@ -222,9 +228,178 @@ def check_exit_code(run):
     return []
 
 
+# ---- The rehearsal of a snapshot, checked against the run under Wine ----------------------
+
+def rehearsed_way(sc):
+    """The way whose prefix is also snapshotted and rehearsed: the first one in which the
+    uninstaller does the work. The snapshot shows the machine, not how the release was
+    copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
+    A recorded scenario has nothing to compare."""
+    ways = [way for way in sc.ways if way != "wow64-alone"]
+    return ways[0] if ways and not sc.record else None
+
+
+def take_snapshot(prefix, sc):
+    """tools/snapshot.bat run by Wine's cmd, as an administrator runs it; the family word is
+    needed in Wine's Windows 98 mode, where cmd reports Windows NT. Returns the folder."""
+    shutil.copy(os.path.join(HERE, "..", "tools", "snapshot.bat"),
+                os.path.join(prefix, "drive_c"))
+    wine.run(prefix, "cmd", "/c", "C:\\snapshot.bat", "C:\\SNAPSHOT", sc.mode)
+    os.remove(os.path.join(prefix, "drive_c", "snapshot.bat"))
+    return os.path.join(prefix, "drive_c", "SNAPSHOT")
+
+
+def rehearse(run):
+    """uninstall-sim on the snapshot with the scenario's answers and word: (the events of
+    its --record file, problems)."""
+    if not os.path.exists(run.rehearsal):
+        return [], [f"{run.rehearsal} is missing: make hosted builds it"]
+    record = os.path.join(run.prefix, "rehearsal.jsonl")
+    args = [run.rehearsal, "--snapshot", run.snapshot, "--record", record]
+    if run.sc.answers():
+        args += ["--answer", ",".join(run.sc.answers()).lower()]
+    if run.sc.word is not None:
+        args += ["--", run.sc.word]
+    result = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    if result.returncode not in (0, 255):  # the uninstaller's 0 and -1
+        error = result.stderr.decode(errors="replace").strip().splitlines()
+        return [], [f"uninstall-sim failed with status {result.returncode}: "
+                    f"{error[0] if error else 'no message'}"]
+    with open(record, encoding="utf-8") as f:
+        return [json.loads(line) for line in f], []
+
+
+def system_texts_differ(sc, predicted, seen):
+    """A snapshot holds none of the machine's system texts, so where an error report shows
+    one (a scenario's `message` line, Wine's Japanese wording) the rehearsal shows the
+    simulation's English text for the code instead. Such a box is compared by caption and
+    type; its text is taken as seen."""
+    texts = {text.encode("cp932") for _, text in sc.messages}
+    for box, shown in zip(predicted, seen):
+        if shown["text"] in texts and box.type & 0xF0 == 0x10:
+            box.text = shown["text"].decode("cp932")
+
+
+def predicted_boxes(events):
+    boxes = []
+    for event in events:
+        if event["event"] == "box":
+            box = scenarios.Box(event["answer"].upper(), event["type"])
+            box.caption, box.text = event["caption"], event["text"]
+            boxes.append(box)
+    return boxes
+
+
+def windows_file_key(prefix, path):
+    """The file snapshot's key of a full path below the prefix's Windows folder."""
+    windows = wine.windows_path(prefix, os.path.join(prefix, wine.MACHINE_DIRS["%WINDIR%"]))
+    if not path.lower().startswith(windows.lower() + "\\"):
+        return f"(outside {windows}) {path}"
+    return path[len(windows) + 1:].replace("\\", "/").lower()
+
+
+def predicted_changes(run, events):
+    """The rehearsal's changes as the snapshots under Wine show them: removed keys, values
+    and files, and read-only files made writable (the only attribute change Wine shows)."""
+    changes, attributes = set(), set()
+    for event in events:
+        kind = event["event"]
+        if kind == "key deleted":
+            changes.add(("key", wine.canonical_key(event["key"])))
+        elif kind == "value deleted":
+            changes.add(("value", wine.canonical_key(event["key"]), event["value"].lower()))
+        elif kind == "file deleted":
+            changes.add(("file", windows_file_key(run.prefix, event["file"])))
+        elif kind == "attributes set":
+            attributes.add(windows_file_key(run.prefix, event["file"]))
+    for path in attributes:
+        if ("file", path) not in changes and not run.before["files"].get(path, (0, True))[1]:
+            changes.add(("writable", path))
+    return changes
+
+
+def changes_under_wine(run):
+    """What the run under Wine changed, in the terms of predicted_changes; anything else
+    ("added key ..." and the like) is never predicted."""
+    removed, added, values = registry_changes(run.before["registry"], run.after["registry"])
+    changes = {("key", key) for key in removed}
+    changes |= {("added key", key) for key in added}
+    for key, name, _, new in values:
+        changes.add(("value", key, name) if new is None else ("changed value", key, name))
+    before, after = run.before["files"], run.after["files"]
+    for path in set(before) | set(after):
+        old, new = before.get(path), after.get(path)
+        if old == new:
+            continue
+        if new is None:
+            changes.add(("file", path))
+        elif old is not None and old[0] == new[0] and not old[1] and new[1]:
+            changes.add(("writable", path))
+        else:
+            changes.add(("changed file", path))
+    return changes
+
+
+def wine_removes_emptied_device_key(change, run, predicted):
+    """machines/nt-model0.gone: Wine deletes a device's Enum\\<enumerator>\\<device> key
+    with its last instance; Windows, and so the rehearsal, keeps it."""
+    if change[0] != "key":
+        return False
+    key = change[1]
+    parts = key.split("\\")
+    if parts[:4] != ["hklm", "system", "currentcontrolset", "enum"] or len(parts) != 6:
+        return False
+    instances = [k for k in run.before["registry"] if k.startswith(key + "\\")]
+    return bool(instances) and all(("key", k) in predicted for k in instances)
+
+
+# Where Wine is known to differ from Windows, and so from the rehearsal; each takes a change
+# seen under Wine that the rehearsal did not predict.
+WINE_DIFFERENCES = [wine_removes_emptied_device_key]
+
+
+def describe_change(change):
+    kind, *what = change
+    return f"{kind} {' '.join(what)}"
+
+
+# The time each rehearsed run spent on its snapshot and rehearsal, for the closing line.
+REHEARSAL_SECONDS = []
+
+
+def check_rehearsal(run):
+    """The snapshot taken before the run, rehearsed with uninstall-sim, predicts the boxes
+    (caption, text, type, in order), the exit code and the changes of the run under Wine."""
+    if run.snapshot is None:
+        return []
+    started = time.time()
+    problems = [f"rehearsal: {problem}" for problem in rehearsal_problems(run)]
+    REHEARSAL_SECONDS.append(run.snapshot_seconds + time.time() - started)
+    return problems
+
+
+def rehearsal_problems(run):
+    events, problems = rehearse(run)
+    if problems:
+        return problems
+    boxes = predicted_boxes(events)
+    system_texts_differ(run.sc, boxes, run.seen)
+    problems = compare_boxes(boxes, run.seen, run.types)
+    exit_code = events[-1]["code"] if events and events[-1]["event"] == "exit" else None
+    if exit_code != run.exit_code:
+        problems.append(f"exit code {run.exit_code}, the rehearsal's {exit_code}")
+    predicted, seen = predicted_changes(run, events), changes_under_wine(run)
+    for change in sorted(seen - predicted):
+        if not any(difference(change, run, predicted) for difference in WINE_DIFFERENCES):
+            problems.append(f"under Wine, not in the rehearsal: {describe_change(change)}")
+    for change in sorted(predicted - seen):
+        problems.append(f"in the rehearsal, not under Wine: {describe_change(change)}")
+    return problems
+
+
 # Every run is checked by each of these in turn; each returns a list of problems. A check of
 # its own for every scenario is one more function here.
-RUN_CHECKS = [check_harness, check_boxes, check_state, check_exit_code]
+RUN_CHECKS = [check_harness, check_boxes, check_state, check_exit_code, check_rehearsal]
 
 
 def play(sc, way, base, work, build):
@@ -234,10 +409,14 @@ def play(sc, way, base, work, build):
     prefix = os.path.abspath(os.path.join(work, f"{sc.name}.{way}"))
     wine.copy_prefix(base, prefix)
     wine.server(prefix, "-p")
-    run = Run(sc, way, prefix)
+    run = Run(sc, way, prefix, build)
     problems = []
     try:
         seed(prefix, sc)
+        if way == rehearsed_way(sc):
+            started = time.time()
+            run.snapshot = take_snapshot(prefix, sc)
+            run.snapshot_seconds = time.time() - started
         tools = os.path.join(prefix, "drive_c", "e2e")
         os.makedirs(tools)
         release = os.path.join(build, "release")
@@ -402,7 +581,9 @@ def main():
         started = time.time()
         run_scenarios(results, options.build, options.scenarios, options.keep, options.jobs,
                       arches)
-        print(f"the Wine runs took {time.time() - started:.0f} s")
+        print(f"the Wine runs took {time.time() - started:.0f} s, of which the "
+              f"{len(REHEARSAL_SECONDS)} snapshots and their rehearsals "
+              f"{sum(REHEARSAL_SECONDS):.1f} s (summed over runs side by side)")
     print(f"{results.passed} passed, {results.failed} failed")
     return 1 if results.failed else 0
 

@@ -29,7 +29,9 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     text TEXT                  its text; \n is a line feed, \r a carriage return, \\ a backslash
     message CODE TEXT          the system's text for an error code (FormatMessageA), as this
                                machine's locale words it; Wine has its own, the hosted test of
-                               the scenario (tests/e2e_scenarios_test.cpp) gives its machine TEXT
+                               the scenario (tests/e2e_scenarios_test.cpp) gives its machine TEXT;
+                               the rehearsal of a snapshot of the prefix shows the simulation's
+                               own text instead (a snapshot holds no system texts)
     exit -1                    the exit code
     gone key HKLM\...          this key and everything below it is deleted by the run
     gone value HKLM\... NAME   this value is deleted (the key path has no blanks)
@@ -96,7 +98,7 @@ class Scenario:
         self.gone_files = []
         self.normal_files = []
         self.record = False
-        self.messages = []       # (error code, text): for the hosted test only
+        self.messages = []       # (error code, text): the machine's system texts
 
     def answers(self):
         return [box.answer for box in self.boxes]

@@ -313,14 +313,54 @@ TEST(uninstall_sim, export_writes_the_registry_after_the_run) {
   sim_run full = run_uninstall_sim({"--yes", "--export", "/dev/full"});
   EXPECT_EQ(full.status, 1);
   EXPECT_NE(full.err.find("cannot write /dev/full: No space left on device"), std::string::npos);
-  // A file that cannot be written is reported with the reason before anything runs.
-  sim::reset();
-  sim_run run = run_uninstall_sim({"--yes", "--export", "/nonexistent/dir/x.reg"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("cannot write /nonexistent/dir/x.reg: No such file or directory"),
-            std::string::npos);
-  EXPECT_TRUE(run.out.empty());
-  EXPECT_TRUE(sim::calls().empty());
+  // A file that cannot be written is reported with the reason before anything runs, and an
+  // export opened for the run is not left behind empty.
+  for (const char *option : {"--export", "--record"}) {
+    sim::reset();
+    std::remove(file.c_str());
+    sim_run run = run_uninstall_sim({"--yes", "--export", file, option, "/nonexistent/dir/x"});
+    EXPECT_EQ(run.status, 1) << option;
+    EXPECT_NE(run.err.find("cannot write /nonexistent/dir/x: No such file or directory"),
+              std::string::npos);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_TRUE(sim::calls().empty());
+    EXPECT_FALSE(std::ifstream(file).good()) << option;
+  }
+}
+
+TEST(uninstall_sim, record_lists_boxes_and_changes_in_the_order_they_happened) {
+  std::string file = ::testing::TempDir() + "uninstall_sim_record.jsonl";
+  sim_run run =
+      run_uninstall_sim({"--machine", "win98", "--answer", "ok,ok,cancel", "--record", file});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> record;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);)
+    record.push_back(line);
+  ASSERT_EQ(record.size(), sim::boxes().size() + sim::changes().size() + 1);
+  EXPECT_EQ(record.front(), "{\"event\":\"box\",\"caption\":\"" +
+                                display_utf8(text_program_caption) +
+                                "\",\"text\":\"QuendalQ40 PRO For USB ドライバを削除します。\\n"
+                                "よろしいですか？\",\"type\":49,\"answer\":\"OK\"}");
+  EXPECT_EQ(record.back(), "{\"event\":\"exit\",\"code\":0}");
+  EXPECT_NE(record[record.size() - 2].find("\"answer\":\"Cancel\"}"), std::string::npos);
+  // Model 1's question comes after model 0's changes and before its own.
+  const std::string vmm32 =
+      "{\"event\":\"value deleted\",\"key\":\"HKEY_LOCAL_MACHINE\\\\System\\\\"
+      "CurrentControlSet\\\\control\\\\VMM32Files\",\"value\":";
+  auto at = [&](const std::string &line) {
+    return std::find(record.begin(), record.end(), line) - record.begin();
+  };
+  auto model0 = at(vmm32 + "\"Q40PPORT.VxD\",\"call\":\"RegDeleteValueA\"}");
+  auto model1 = at(vmm32 + "\"Q40PORT.VxD\",\"call\":\"RegDeleteValueA\"}");
+  auto question = std::find_if(record.begin() + 1, record.end(),
+                               [](const std::string &line) {
+                                 return line.rfind("{\"event\":\"box\"", 0) == 0;
+                               }) -
+                  record.begin();
+  EXPECT_LT(model0, question);
+  EXPECT_LT(question, model1);
+  EXPECT_LT(model1, static_cast<long>(record.size()));
 }
 
 TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
@@ -339,6 +379,7 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
       {{"--answer", "ok,maybe"}, "'maybe' is no button"},
       {{"--answer", "ok,no"}, "'no' is no button of the uninstaller's boxes"},
       {{"--export", ""}, "--export needs a value, not an empty word"},
+      {{"--record", ""}, "--record needs a value, not an empty word"},
       {{"--snapshot", "x", "--machine", "win98"}, "either --machine or --snapshot"},
       {{"--snapshot", "/nonexistent"}, "/nonexistent: cannot be read as a snapshot folder"},
       {{"--machine", nothing_file}, nothing_file + ":2: 'USB\\X\\1' names nothing"},

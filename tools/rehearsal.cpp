@@ -8,6 +8,7 @@
 #include "tools/encoding.h"
 #include "tools/machine_file.h"
 #include "tools/reg_file.h"
+#include "tools/run_record.h"
 #include "tools/snapshot.h"
 #include "tools/summary.h"
 #include "tools/terminal.h"
@@ -25,6 +26,8 @@ struct options {
   bool yes = false;
   bool has_export = false;
   std::string export_file;
+  bool has_record = false;
+  std::string record_file;
   bool has_word = false;
   std::string word;
   bool help = false;
@@ -43,11 +46,13 @@ struct answering {
 static void usage(std::FILE *to) {
   std::fprintf(to, "usage: uninstall-sim [--machine NAME|FILE | --snapshot FOLDER]\n"
                    "                     [--answer ok,cancel,...] [--yes] [--export FILE]\n"
-                   "                     [--] [WORD]\n"
+                   "                     [--record FILE] [--] [WORD]\n"
                    "Rehearses the uninstaller on a simulated machine. WORD is passed to it as its\n"
                    "command line (QuendalUninstall.exe WORD); without WORD the command line is\n"
                    "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
-                   "real machine. Built-in machines:\n");
+                   "real machine. --export writes the registry after the run as a .reg file;\n"
+                   "--record writes the boxes and every change, one JSON object a line.\n"
+                   "Built-in machines:\n");
   for (const builtin_machine &m : builtin_machines())
     std::fprintf(to, "  %-16s %s\n", m.name, m.summary);
 }
@@ -85,7 +90,8 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
                           options &o) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    bool takes_value = a == "--machine" || a == "--answer" || a == "--export" || a == "--snapshot";
+    bool takes_value = a == "--machine" || a == "--answer" || a == "--export" ||
+                       a == "--snapshot" || a == "--record";
     if (takes_value && i + 1 >= args.size())
       return usage_error(io, a + " needs a value");
     if (takes_value && args[i + 1].empty())
@@ -101,6 +107,9 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
     } else if (a == "--export") {
       o.export_file = args[++i];
       o.has_export = true;
+    } else if (a == "--record") {
+      o.record_file = args[++i];
+      o.has_record = true;
     } else if (a == "--yes") {
       o.yes = true;
     } else if (a == "--help") {
@@ -205,15 +214,27 @@ static std::string reason() {
   return errno ? std::strerror(errno) : "unknown error";
 }
 
-// The export file is opened before the run, so that a file that cannot be written stops
+// The output files are opened before the run, so that a file that cannot be written stops
 // the rehearsal before anything runs.
-static std::FILE *open_export(const options &o, const rehearsal_io &io) {
+static std::FILE *open_output(const std::string &path, const rehearsal_io &io) {
   errno = 0;
-  std::FILE *f = std::fopen(o.export_file.c_str(), "wb");
+  std::FILE *f = std::fopen(path.c_str(), "wb");
   if (!f)
-    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", o.export_file.c_str(),
-                 reason().c_str());
+    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", path.c_str(), reason().c_str());
   return f;
+}
+
+// Writes the bytes and closes the file; false, with the reason, when that fails.
+static bool write_output(std::FILE *file, const std::string &path, const std::string &bytes,
+                         const rehearsal_io &io) {
+  errno = 0;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  written = std::fflush(file) == 0 && written;
+  std::string why = reason();
+  written = std::fclose(file) == 0 && written;
+  if (!written)
+    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", path.c_str(), why.c_str());
+  return written;
 }
 
 static int write_export(const options &o, const machine_description &m, std::FILE *file,
@@ -225,16 +246,8 @@ static int write_export(const options &o, const machine_description &m, std::FIL
     std::fprintf(io.err, "uninstall-sim: cannot export the registry: %s\n", problem.c_str());
     return 1;
   }
-  errno = 0;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  written = std::fflush(file) == 0 && written;
-  std::string why = reason();
-  written = std::fclose(file) == 0 && written;
-  if (!written) {
-    std::fprintf(io.err, "uninstall-sim: cannot write %s: %s\n", o.export_file.c_str(),
-                 why.c_str());
+  if (!write_output(file, o.export_file, bytes, io))
     return 1;
-  }
   std::fprintf(io.out, "\nRegistry exported to %s (%s).\n", o.export_file.c_str(),
                format == reg_format_regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
   return 0;
@@ -264,9 +277,15 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
     std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());
     return 2;
   }
-  std::FILE *export_file = o.has_export ? open_export(o, io) : nullptr;
+  std::FILE *export_file = o.has_export ? open_output(o.export_file, io) : nullptr;
   if (o.has_export && !export_file)
     return 1;
+  std::FILE *record_file = o.has_record ? open_output(o.record_file, io) : nullptr;
+  if (o.has_record && !record_file) {
+    if (export_file && std::fclose(export_file) == 0)
+      std::remove(o.export_file.c_str()); // left empty: nothing ran
+    return 1;
+  }
   entry_owners owners = capture_owners(m);
   reset_process_state();
   answering a{&o, &io, 0, {}};
@@ -301,7 +320,9 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
     std::fprintf(io.out, "Note: %zu of the --answer list were not needed.\n",
                  o.answers.size() - a.next_answer);
 
+  bool written =
+      !record_file || write_output(record_file, o.record_file, render_record(run, exit_code), io);
   if (export_file && write_export(o, m, export_file, io) != 0)
     return 1;
-  return exit_code & 0xFF;
+  return written ? exit_code & 0xFF : 1;
 }
