@@ -241,6 +241,8 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
       if (ieq(path, subject))
         return true;
     return false;
+  case sim::change::package_removed:
+    return false;
   }
   return false;
 }
