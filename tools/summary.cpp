@@ -618,7 +618,7 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
                       "  (its removal failed)");
     // Any other failure of the uninstall was followed by the deletion of the copy itself.
     if (f.function == "SetupUninstallOEMInfA" && f.has_code &&
-        f.code == ERROR_INF_IN_USE_BY_DEVICES) {
+        f.code == ERROR_INF_IN_USE_BY_DEVICES && listed.insert(ascii_upper(f.subject)).second) {
       auto package = s.run.owners.package_folders.find(ascii_upper(f.subject));
       lines.push_back("INF " + display_utf8(f.subject) + " with its PNF" +
                       (package == s.run.owners.package_folders.end()
