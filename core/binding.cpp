@@ -12,7 +12,8 @@ static const char *const setupapi_functions[] = {"SetupDiGetClassDevsA",
                                                  "SetupDiDestroyDeviceInfoList",
                                                  "SetupOpenInfFileA",
                                                  "SetupGetLineTextA",
-                                                 "SetupCloseInfFile"};
+                                                 "SetupCloseInfFile",
+                                                 "SetupUninstallOEMInfA"};
 // The Windows 2000 set uses the first five registry functions, the Windows 98 set all six.
 static const char *const advapi32_functions[] = {"RegOpenKeyExA", "RegCloseKey",
                                                  "RegEnumKeyExA", "RegDeleteKeyA",
@@ -22,16 +23,17 @@ static const char *const kernel32_functions[] = {"GetWindowsDirectoryA", "GetSys
 
 #define COUNT(array) static_cast<int>(sizeof(array) / sizeof((array)[0]))
 
+// SetupUninstallOEMInfA came with Windows XP: Windows 2000 binds without it.
 library_table nt_setupapi_table = {
-    "setupapi", setupapi_functions, COUNT(setupapi_functions), nullptr, {}};
-library_table nt_advapi32_table = {
-    "advapi32", advapi32_functions, SLOT_RegDeleteValueA, nullptr, {}};
+    "setupapi", setupapi_functions, SLOT_SetupCloseInfFile + 1, 1, nullptr, {}};
+library_table nt_advapi32_table = {"advapi32", advapi32_functions, SLOT_RegDeleteValueA, 0, nullptr,
+                                   {}};
 library_table nt_kernel32_table = {
-    "kernel32", kernel32_functions, COUNT(kernel32_functions), nullptr, {}};
+    "kernel32", kernel32_functions, COUNT(kernel32_functions), 0, nullptr, {}};
 library_table win98_advapi32_table = {
-    "advapi32", advapi32_functions, COUNT(advapi32_functions), nullptr, {}};
+    "advapi32", advapi32_functions, COUNT(advapi32_functions), 0, nullptr, {}};
 library_table win98_kernel32_table = {
-    "kernel32", kernel32_functions, COUNT(kernel32_functions), nullptr, {}};
+    "kernel32", kernel32_functions, COUNT(kernel32_functions), 0, nullptr, {}};
 
 static library_table *const nt_set[] = {&nt_setupapi_table, &nt_advapi32_table, &nt_kernel32_table};
 static library_table *const win98_set[] = {&win98_advapi32_table, &win98_kernel32_table};
@@ -51,6 +53,9 @@ int bind_library_table(library_table *table) {
       return 0;
     }
   }
+  // An optional name that is missing is no failure, and its lookup error is not reported.
+  for (int i = table->function_count; i < table->function_count + table->optional_count; ++i)
+    table->slots[i] = GetProcAddress(module, table->functions[i]);
   table->module = module;
   return 1;
 }

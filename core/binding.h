@@ -7,13 +7,15 @@
 
 #include "platform/windows_api.h"
 
-enum { LIBRARY_TABLE_SLOTS = 8 };
+enum { LIBRARY_TABLE_SLOTS = 9 };
 
 struct library_table {
   const char *library_name;     // passed to LoadLibraryA as it stands
-  const char *const *functions; // names, in lookup order
-  int function_count;
-  HMODULE module; // null until the whole table is bound
+  const char *const *functions; // names, in lookup order: the required ones, then the optional
+  int function_count;           // required names: a missing one fails the binding
+  int optional_count; // names after them that older versions of the library lack: looked up
+                      // once the required ones are bound, their slot left null when missing
+  HMODULE module;     // null until the whole table is bound
   FARPROC slots[LIBRARY_TABLE_SLOTS];
 };
 
@@ -36,6 +38,7 @@ enum setupapi_slot {
   SLOT_SetupOpenInfFileA,
   SLOT_SetupGetLineTextA,
   SLOT_SetupCloseInfFile,
+  SLOT_SetupUninstallOEMInfA, // optional: Windows XP and later
 };
 enum registry_slot {
   SLOT_RegOpenKeyExA,
@@ -57,6 +60,8 @@ template <typename Function> Function bound_function(const library_table &table,
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(table.slots[slot]));
 }
 #define BOUND(table, function) bound_function<decltype(&::function)>(table, SLOT_##function)
+// Whether an optional slot was filled: the library has the function.
+#define BOUND_PRESENT(table, function) ((table).slots[SLOT_##function] != nullptr)
 
 int bind_library_table(library_table *table);
 int bind_nt_functions();

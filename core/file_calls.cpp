@@ -9,10 +9,8 @@
 const file_list nt_file_list = {model_nt_file, NT_FILE_SLOTS, nt_file_path};
 const file_list win98_file_list = {model_win98_file, WIN98_FILE_SLOTS, win98_file_path};
 
-// 1 when the attributes are normal now. Otherwise *outcome says whether the failure was one to
-// pass over (FILE_ABSENT) or one that has been reported (ATTRIBUTES_FAILED).
-static int set_normal_attributes(const library_table &kernel32, const char *path,
-                                 file_silence silence, file_outcome *outcome) {
+int probe_listed_file(const library_table &kernel32, const char *path, file_silence silence,
+                      file_outcome *outcome) {
   if (BOUND(kernel32, SetFileAttributesA)(path, FILE_ATTRIBUTE_NORMAL))
     return 1;
   *outcome = FILE_ABSENT;
@@ -22,6 +20,10 @@ static int set_normal_attributes(const library_table &kernel32, const char *path
   if (error == ERROR_FILE_NOT_FOUND ||
       (silence == SILENT_ABSENT_FOLDER && error == ERROR_PATH_NOT_FOUND))
     return 0;
+  if (silence == SILENT_ANY_FAILURE_TOLD) {
+    *outcome = ATTRIBUTES_PASSED;
+    return 0;
+  }
   report_system_error(error, caption_set_file_attributes);
   *outcome = ATTRIBUTES_FAILED;
   return 0;
@@ -29,13 +31,13 @@ static int set_normal_attributes(const library_table &kernel32, const char *path
 
 int file_present(const library_table &kernel32, const char *path, file_silence silence) {
   file_outcome outcome;
-  return set_normal_attributes(kernel32, path, silence, &outcome);
+  return probe_listed_file(kernel32, path, silence, &outcome);
 }
 
 file_outcome delete_listed_file(const library_table &kernel32, const char *path,
                                 file_silence silence) {
   file_outcome outcome;
-  if (!set_normal_attributes(kernel32, path, silence, &outcome))
+  if (!probe_listed_file(kernel32, path, silence, &outcome))
     return outcome;
   if (BOUND(kernel32, DeleteFileA)(path))
     return FILE_DELETED;
@@ -85,6 +87,7 @@ int delete_list_files(const library_table &kernel32, const file_list &list, int 
       deletion->delete_failed = 1;
       break;
     case FILE_ABSENT:
+    case ATTRIBUTES_PASSED:
       break;
     }
   }

@@ -14,14 +14,27 @@ enum file_silence {
   SILENT_ABSENT_FILE,   // ERROR_FILE_NOT_FOUND
   SILENT_ABSENT_FOLDER, // ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND
   SILENT_ANY_FAILURE,   // every code; the last error is not even read
+  // Every code as well, but the last error is read, so that an absent file (FILE_ABSENT) is
+  // told from one whose attributes could not be set (ATTRIBUTES_PASSED).
+  SILENT_ANY_FAILURE_TOLD,
 };
 
-enum file_outcome { FILE_DELETED, FILE_ABSENT, ATTRIBUTES_FAILED, DELETE_FAILED };
+enum file_outcome {
+  FILE_DELETED,
+  FILE_ABSENT, // or, with SILENT_ANY_FAILURE, any attribute failure
+  ATTRIBUTES_FAILED,
+  DELETE_FAILED,
+  ATTRIBUTES_PASSED, // the attributes could not be set and the silence passed that over
+};
 
+// The probe step: 1 when the file is there (its attributes are then normal). Otherwise
+// *outcome says why not: FILE_ABSENT, ATTRIBUTES_PASSED or ATTRIBUTES_FAILED (reported).
+int probe_listed_file(const library_table &kernel32, const char *path, file_silence silence,
+                      file_outcome *outcome);
 // 1 when the file is there (its attributes are then normal).
 int file_present(const library_table &kernel32, const char *path, file_silence silence);
 // Sets the file's attributes to normal and deletes it. A silent attribute failure reads as
-// FILE_ABSENT; ATTRIBUTES_FAILED and DELETE_FAILED have been reported.
+// FILE_ABSENT or ATTRIBUTES_PASSED; ATTRIBUTES_FAILED and DELETE_FAILED have been reported.
 file_outcome delete_listed_file(const library_table &kernel32, const char *path,
                                 file_silence silence);
 

@@ -67,6 +67,7 @@ const char caption_get_windows_directory[] = "Function : GetWindowsDirectory()";
 const char caption_get_system_directory[] = "Function : GetSystemDirectory()";
 const char caption_set_file_attributes[] = "Function : SetFileAttributes()";
 const char caption_delete_file[] = "Function : DeleteFile()";
+const char caption_setup_uninstall_oem_inf[] = "Function : SetupUninstallOEMInf()";
 const char caption_is_wow64_process[] = "Function : IsWow64Process()";
 const char caption_get_module_file_name[] = "Function : GetModuleFileName()";
 const char caption_create_process[] = "Function : CreateProcess()";

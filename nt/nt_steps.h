@@ -62,9 +62,17 @@ void nt_delete_win98_files(int model);
 // Every OEM0.inf..OEM99.inf whose "USBTA" line names the model, with its PNF
 // (nt_oem_inf_status).
 void delete_matching_oem_infs(int model);
-// The deletion both OEM INF removals share: the copy `name` (a bare file name in the Windows
-// INF folder, in a NAME_SIZE field) and then its PNF twin, for which `name` is rewritten in
-// place. Returns how many of the two were deleted, or -1 when the Windows directory could not
-// be read (reported). `silence` says which attribute failures pass without a report; a failed
-// deletion is reported and sets *failed.
-int delete_oem_inf_pair(char *name, file_silence silence, int *failed);
+// What became of an OEM INF copy and its PNF twin.
+struct oem_inf_pair_outcome {
+  int removed;       // how many of the two were there and are gone
+  int delete_failed; // a deletion failed (reported)
+  int in_use;        // Windows refused to uninstall the copy: a device uses it (reported);
+                     // both files were left
+};
+// The removal both OEM INF removals share: the copy `name` (a bare file name in the Windows
+// INF folder, in a NAME_SIZE field) and its PNF twin, for which `name` is rewritten in place.
+// Where setupapi has SetupUninstallOEMInfA (Windows XP and later) the copy is uninstalled
+// through it first, its driver package with it; what is left is deleted as on Windows 2000.
+// 0 when the Windows directory could not be read (reported), else 1 with *outcome filled.
+// `silence` says which attribute failures pass without a report.
+int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *outcome);

@@ -48,24 +48,74 @@ static line_match usbta_line_matches(int model, HINF inf) {
   return match;
 }
 
-int delete_oem_inf_pair(char *name, file_silence silence, int *failed) {
+// The INF and then its PNF twin, as full paths in the Windows INF folder; a path is left empty
+// when there is none (a name shorter than three characters has no twin) or it would not fit.
+// `name` becomes the PNF's name on the way.
+static void pair_paths(char *name, const char *windows, char paths[2][NAME_SIZE]) {
+  paths[0][0] = 0;
+  paths[1][0] = 0;
+  join_path(paths[0], NAME_SIZE, windows, "\\inf\\", name);
+  if (set_pnf_extension(name, NAME_SIZE))
+    join_path(paths[1], NAME_SIZE, windows, "\\inf\\", name);
+}
+
+// Whether a file of the pair is there before SetupUninstallOEMInfA runs: the probe step,
+// without a report. One whose attributes cannot be set is there all the same.
+static int file_there(const char *path) {
+  file_outcome outcome;
+  return probe_listed_file(nt_kernel32_table, path, SILENT_ANY_FAILURE_TOLD, &outcome) ||
+         outcome == ATTRIBUTES_PASSED;
+}
+
+// Uninstalls the copy the way Windows XP and later do it themselves: the INF with its PNF and,
+// from Vista on, the driver package it was published from, which would otherwise install the
+// driver again the next time the adapter is plugged in. Never forced (SUOI_FORCEDELETE): a
+// package that another device still uses must stay. 0 when Windows refused for that reason;
+// every other failure is reported too, and the caller then deletes the pair itself. An absent
+// copy, or a name that is no OEM INF Windows installed, leaves the function nothing to do.
+static int uninstall_oem_inf(const char *name) {
+  if (BOUND(nt_setupapi_table, SetupUninstallOEMInfA)(name, 0, nullptr))
+    return 1;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_AN_INSTALLED_OEM_INF)
+    return 1;
+  report_system_error(error, caption_setup_uninstall_oem_inf);
+  return error != ERROR_INF_IN_USE_BY_DEVICES;
+}
+
+int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *outcome) {
   char windows[NAME_SIZE];
   if (!read_windows_directory(nt_kernel32_table, windows))
-    return -1;
-  int count = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass == 1 && !set_pnf_extension(name, NAME_SIZE))
-      break;
-    char path[NAME_SIZE];
-    if (!join_path(path, sizeof path, windows, "\\inf\\", name))
-      continue;
-    file_outcome outcome = delete_listed_file(nt_kernel32_table, path, silence);
-    if (outcome == FILE_DELETED)
-      ++count;
-    else if (outcome == DELETE_FAILED)
-      *failed = 1;
+    return 0;
+  *outcome = oem_inf_pair_outcome{0, 0, 0};
+  char inf_name[NAME_SIZE];
+  cp932_copy(inf_name, sizeof inf_name, name);
+  char paths[2][NAME_SIZE];
+  pair_paths(name, windows, paths);
+  // A file the uninstall took away counts as deleted when it was there before the call.
+  int there[2] = {0, 0};
+  if (BOUND_PRESENT(nt_setupapi_table, SetupUninstallOEMInfA)) {
+    for (int i = 0; i < 2; ++i)
+      there[i] = paths[i][0] != 0 && file_there(paths[i]);
+    if (!uninstall_oem_inf(inf_name)) {
+      outcome->in_use = 1;
+      return 1;
+    }
+    // Wine's implementation reports success and deletes nothing unless forced: whatever is
+    // still there is deleted as on Windows 2000, and must be told from what is absent.
+    if (silence == SILENT_ANY_FAILURE)
+      silence = SILENT_ANY_FAILURE_TOLD;
   }
-  return count;
+  for (int i = 0; i < 2; ++i) {
+    if (paths[i][0] == 0)
+      continue;
+    file_outcome result = delete_listed_file(nt_kernel32_table, paths[i], silence);
+    if (result == FILE_DELETED || (result == FILE_ABSENT && there[i]))
+      ++outcome->removed;
+    else if (result == DELETE_FAILED)
+      outcome->delete_failed = 1;
+  }
+  return 1;
 }
 
 void delete_matching_oem_infs(int model) {
@@ -88,12 +138,14 @@ void delete_matching_oem_infs(int model) {
     if (match != LINE_MATCHES)
       continue;
     // A copy or PNF whose attributes cannot be set is left without a word.
-    int deleted = delete_oem_inf_pair(name, SILENT_ANY_FAILURE, &failed);
-    if (deleted < 0) {
+    oem_inf_pair_outcome pair;
+    if (!delete_oem_inf_pair(name, SILENT_ANY_FAILURE, &pair)) {
       set_nt_files_status(model, STATUS_FAILED);
       return;
     }
-    count += deleted;
+    count += pair.removed;
+    if (pair.delete_failed || pair.in_use)
+      failed = 1;
   }
   // Every copy found counts whole, so there is no partial mark. A failure mark already in the
   // flag (the Windows 98 file probe could not get its folders) stays: a reported failure must

@@ -171,6 +171,8 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define ERROR_LINE_NOT_FOUND 0xE0000102L
 #define ERROR_NO_SUCH_DEVINST 0xE000020BL
 #define ERROR_INVALID_CLASS_INSTALLER 0xE000020DL
+#define ERROR_NOT_AN_INSTALLED_OEM_INF 0xE000023CL
+#define ERROR_INF_IN_USE_BY_DEVICES 0xE000023DL
 
 // Registry.
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
@@ -244,6 +246,7 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define DIF_REMOVE 0x00000005
 #define INF_STYLE_OLDNT 0x00000001
 #define INF_STYLE_WIN4 0x00000002
+#define SUOI_FORCEDELETE 0x00000001
 
 // Processes.
 #define INFINITE 0xFFFFFFFF
@@ -330,6 +333,8 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
 BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key,
                               PSTR ReturnBuffer, DWORD ReturnBufferSize, PDWORD RequiredSize);
 void WINAPI SetupCloseInfFile(HINF InfHandle);
+// Windows XP and later only: looked up at run time where present, never linked.
+BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4, "Windows integer sizes");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA has its Windows size");

@@ -11,6 +11,7 @@ namespace detail {
 
 void files_reset() {
   m().files.clear();
+  m().packages.clear();
 }
 
 // Paths are split at '\\' and '/' characters; a double-byte character is never split (its

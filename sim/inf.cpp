@@ -235,6 +235,49 @@ static BOOL fail_with(DWORD error) {
   return FALSE;
 }
 
+// The form Windows gives its OEM INF copies: "oem", a number, ".inf", in any letter case.
+static bool oem_inf_form(const std::string &name) {
+  std::string n = upper(name);
+  if (n.size() < 8 || n.compare(0, 3, "OEM") != 0 || n.compare(n.size() - 4, 4, ".INF") != 0)
+    return false;
+  for (size_t i = 3; i + 4 < n.size(); ++i)
+    if (n[i] < '0' || n[i] > '9')
+      return false;
+  return true;
+}
+
+// Whether a device instance that is still there, attached or not, was installed from the INF:
+// its driver key below the class branch names it in "InfPath".
+static bool inf_in_use(const std::string &name) {
+  for (const device_entry &d : m().devices) {
+    if (d.removed || d.d.driver.empty())
+      continue;
+    std::string inf_path =
+        sim::reg_value("SYSTEM\\CurrentControlSet\\Control\\Class\\" + d.d.driver, "InfPath");
+    if (ieq(inf_path.substr(0, inf_path.find('\0')), name))
+      return true;
+  }
+  return false;
+}
+
+// Deletes a file or a folder with everything below it, as the system does on its own behalf:
+// `kind` is recorded once, for the path as it was created.
+static void remove_recorded(const std::string &normalized, sim::change::kind_t kind) {
+  auto &files = m().files;
+  std::string key = upper(normalized);
+  auto it = files.find(key);
+  if (it == files.end())
+    return;
+  std::string shown = it->second.path;
+  for (it = files.lower_bound(key);
+       it != files.end() && it->first.compare(0, key.size(), key) == 0;)
+    if (it->first.size() == key.size() || it->first[key.size()] == '\\')
+      it = files.erase(it);
+    else
+      ++it;
+  record_change(kind, shown);
+}
+
 // Whether a name has no path separator ('\\', '/' or a drive's ':') of its own.
 static bool bare_name(const std::string &name) {
   for (size_t i = 0; i < name.size(); i += char_length(name, i))
@@ -249,6 +292,25 @@ using namespace detail;
 
 void inf_add(const std::string &name, const std::string &text) {
   file_add(m().windir + "\\inf\\" + name, FILE_ATTRIBUTE_ARCHIVE, text);
+}
+
+void driver_package_add(const std::string &oem_inf, const std::string &folder,
+                        const std::string &inf_name, const std::string &contents) {
+  std::string path = m().sysdir + "\\DriverStore\\FileRepository\\" + folder;
+  std::string normalized;
+  if (!normalize_path(path, normalized))
+    return;
+  file_add(normalized + "\\" + inf_name, FILE_ATTRIBUTE_ARCHIVE, contents);
+  m().packages[upper(oem_inf)] = normalized;
+}
+
+std::string driver_package(const std::string &oem_inf) {
+  auto it = m().packages.find(upper(oem_inf));
+  return it != m().packages.end() && folder_exists(it->second) ? it->second : std::string();
+}
+
+void uninstall_oem_inf_as_wine(bool on) {
+  m().wine_oem_uninstall = on;
 }
 
 } // namespace sim
@@ -373,4 +435,68 @@ void WINAPI SetupCloseInfFile(HINF InfHandle) {
   }
   if (m().infs.erase(reinterpret_cast<uintptr_t>(InfHandle)))
     m().last_error = 0; // as every successful setupapi call
+}
+
+// SetupUninstallOEMInfA. What the simulation follows:
+// - From Microsoft's reference page: the name is "without path" of an .inf file in the
+//   Windows INF folder; the function removes that INF and "any associated .pnf file"; it
+//   "first checks whether there are any devices installed using the .inf file. A device does
+//   not need to be present", and without SUOI_FORCEDELETE it then leaves the INF. Reserved is
+//   to be null. The page names no error codes; the ones given here are setupapi's own.
+// - A name with a path, no name or a Reserved pointer: ERROR_INVALID_PARAMETER; flags other
+//   than SUOI_FORCEDELETE: ERROR_INVALID_FLAGS.
+// - A copy that is not in the INF folder: ERROR_FILE_NOT_FOUND, as setupapi's log shows for a
+//   missing oem<N>.inf. A name that is no OEM INF copy Windows installed:
+//   ERROR_NOT_AN_INSTALLED_OEM_INF; Windows names its copies oem<number>.inf, and the
+//   simulation takes that form as the test.
+// - A device instance, attached or not, whose driver key (below
+//   SYSTEM\CurrentControlSet\Control\Class) names the INF in "InfPath", and no
+//   SUOI_FORCEDELETE: ERROR_INF_IN_USE_BY_DEVICES, nothing removed.
+// - Otherwise the INF and its PNF go, and on Windows Vista (6.0) and later also the driver
+//   package published as that INF (Windows XP has no driver store). A file whose deletion is
+//   refused (file_deny_delete) fails the call with that error before anything is removed;
+//   attributes do not stop it.
+// - Success sets the last error to 0, as every successful setupapi call here does.
+// In Wine's mode it succeeds without looking at anything and deletes the INF alone when forced.
+BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved) {
+  DWORD err = enter("SetupUninstallOEMInfA", str(InfFileName));
+  if (err)
+    return fail_with(err);
+  machine &mm = m();
+  std::string name = str(InfFileName);
+  std::string inf, pnf;
+  bool paths = normalize_path(mm.windir + "\\inf\\" + name, inf);
+  if (mm.wine_oem_uninstall) {
+    if ((Flags & SUOI_FORCEDELETE) && paths && sim::file_exists(inf))
+      remove_recorded(inf, sim::change::file_deleted);
+    mm.last_error = 0;
+    return TRUE;
+  }
+  if (name.empty() || !bare_name(name) || Reserved || !paths)
+    return fail_with(ERROR_INVALID_PARAMETER);
+  if (Flags & ~static_cast<DWORD>(SUOI_FORCEDELETE))
+    return fail_with(ERROR_INVALID_FLAGS);
+  const file_entry *inf_file = find_file(inf);
+  if (!inf_file || inf_file->folder)
+    return fail_with(ERROR_FILE_NOT_FOUND);
+  if (!oem_inf_form(name))
+    return fail_with(ERROR_NOT_AN_INSTALLED_OEM_INF);
+  if (!(Flags & SUOI_FORCEDELETE) && inf_in_use(name))
+    return fail_with(ERROR_INF_IN_USE_BY_DEVICES);
+  normalize_path(inf.substr(0, inf.size() - 3) + "pnf", pnf);
+  const file_entry *pnf_file = find_file(pnf);
+  for (const file_entry *f : {inf_file, pnf_file})
+    if (f && f->deny_delete)
+      return fail_with(f->deny_delete);
+  remove_recorded(inf, sim::change::file_deleted);
+  if (pnf_file && !pnf_file->folder)
+    remove_recorded(pnf, sim::change::file_deleted);
+  auto package = mm.packages.find(upper(name));
+  if (package != mm.packages.end()) {
+    if (mm.platform == VER_PLATFORM_WIN32_NT && mm.major >= 6)
+      remove_recorded(package->second, sim::change::package_removed);
+    mm.packages.erase(package);
+  }
+  mm.last_error = 0;
+  return TRUE;
 }

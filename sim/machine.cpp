@@ -198,6 +198,7 @@ void reset() {
   mm.changes.clear();
   mm.hooks.clear();
   mm.last_error = 0;
+  mm.wine_oem_uninstall = false;
   registry_reset();
   files_reset();
   devices_reset();

@@ -121,6 +121,23 @@ std::vector<std::string> file_list();
 // An INF file in the Windows INF folder, read by SetupOpenInfFileA / SetupGetLineTextA.
 void inf_add(const std::string &name, const std::string &text);
 
+// ---- Driver store -----------------------------------------------------------------------
+
+// From Windows Vista on, an OEM INF copy (oem<N>.inf in the INF folder) is the published name
+// of a driver package in the driver store: the folder
+// <system>\DriverStore\FileRepository\<folder> that holds the package's original INF. This
+// creates that folder with the INF `inf_name` holding `contents`, and makes `oem_inf` (a bare
+// name; the copy itself is added with inf_add) the package's published name.
+// SetupUninstallOEMInfA removes the package with the copy on machines of version 6.0 and
+// later; on Windows XP (5.1, 5.2) there is no store and it removes the copy alone.
+void driver_package_add(const std::string &oem_inf, const std::string &folder,
+                        const std::string &inf_name, const std::string &contents);
+// The package folder (full path) published as `oem_inf`; "" when there is none (any more).
+std::string driver_package(const std::string &oem_inf);
+// SetupUninstallOEMInfA as Wine implements it: it succeeds and removes nothing, unless
+// SUOI_FORCEDELETE is given, when it deletes the INF alone. Off after reset().
+void uninstall_oem_inf_as_wine(bool on);
+
 // ---- Devices ----------------------------------------------------------------------------
 
 // A device instance. `hardware_ids` is the SPDRP_HARDWAREID property byte for byte
@@ -148,7 +165,8 @@ std::string multi_string(const std::vector<std::string> &strings);
 // ---- Modules ----------------------------------------------------------------------------
 
 // The machine has the modules "kernel32", "advapi32", "setupapi", "user32"; LoadLibraryA finds
-// them by name without regard to case, with or without ".dll".
+// them by name without regard to case, with or without ".dll". setupapi exports
+// SetupUninstallOEMInfA only on machines of version 5.1 (Windows XP) and later.
 void module_remove(const std::string &module);
 void export_remove(const std::string &module, const std::string &function);
 
@@ -175,7 +193,8 @@ const std::vector<process_start> &processes_started();
 // ---- System texts -----------------------------------------------------------------------
 
 // FormatMessageA(FROM_SYSTEM) text for a code; the machine starts with English texts for the
-// common codes (2, 3, 5, 6, 8, 13, 32, 87, 122, 126, 127, 234, 259, 1018).
+// common codes (2, 3, 5, 6, 8, 13, 32, 87, 122, 126, 127, 234, 259, 1018) and the two refusals
+// of SetupUninstallOEMInfA (ERROR_NOT_AN_INSTALLED_OEM_INF, ERROR_INF_IN_USE_BY_DEVICES).
 void set_message_text(DWORD code, const std::string &text);
 void remove_message_text(DWORD code);
 std::string message_text(DWORD code); // "" when none
@@ -256,8 +275,16 @@ int call_count(const std::string &function);
 
 // What the run changed on the machine, in the order it happened.
 struct change {
-  enum kind_t { key_deleted, value_deleted, file_deleted, attributes_set, device_removed } kind;
-  std::string subject; // key path, key path + "\" + value name, file path, instance id
+  enum kind_t {
+    key_deleted,
+    value_deleted,
+    file_deleted,
+    attributes_set,
+    device_removed,
+    package_removed, // a driver package's folder in the store, with everything in it
+  } kind;
+  // key path, key path + "\" + value name, file path, instance id, package folder path
+  std::string subject;
   // The index in calls() of the call that made the change. What Windows deletes on its own
   // with a removed device carries the index of that SetupDiCallClassInstaller call, and every
   // key a Windows 98 RegDeleteKeyA takes with a subtree carries the index of that one call.

@@ -162,6 +162,10 @@ struct machine {
   std::map<uintptr_t, device_set> sets;
 
   std::map<uintptr_t, inf_file> infs;
+  // Driver packages: the upper-cased published name (oem<N>.inf) -> the package folder,
+  // normalised, below <system>\DriverStore\FileRepository.
+  std::map<std::string, std::string> packages;
+  bool wine_oem_uninstall = false; // SetupUninstallOEMInfA as Wine has it
 
   std::map<void *, size_t> blocks; // LocalAlloc
 

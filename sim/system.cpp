@@ -20,6 +20,8 @@ struct export_entry {
   const char *module;
   const char *name;
   FARPROC address;
+  // The first version (major << 8 | minor) whose module has it; 0: every version.
+  DWORD since = 0;
 };
 
 // The exports of each module: the functions of host_windows.h that Windows puts in it.
@@ -67,6 +69,8 @@ static const std::vector<export_entry> &export_table() {
       {"setupapi", "SetupOpenInfFileA", proc(&SetupOpenInfFileA)},
       {"setupapi", "SetupGetLineTextA", proc(&SetupGetLineTextA)},
       {"setupapi", "SetupCloseInfFile", proc(&SetupCloseInfFile)},
+      // Windows XP and later, as its reference page's requirements say.
+      {"setupapi", "SetupUninstallOEMInfA", proc(&SetupUninstallOEMInfA), 0x0501},
   };
   return table;
 }
@@ -158,6 +162,9 @@ void system_reset() {
       {1018, "Illegal operation attempted on a registry key that has been marked for "
              "deletion.\r\n"},
       {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
+      {ERROR_NOT_AN_INSTALLED_OEM_INF, "The specified file is not an installed OEM INF.\r\n"},
+      {ERROR_INF_IN_USE_BY_DEVICES,
+       "One or more devices are presently installed using the specified INF.\r\n"},
   };
   mm.answers.clear();
   mm.boxes.clear();
@@ -436,9 +443,10 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     m().last_error = ERROR_MOD_NOT_FOUND;
     return nullptr;
   }
+  DWORD version = m().major << 8 | m().minor;
   if (!ordinal && !m().exports_removed.count(module + "!" + name))
     for (const export_entry &x : export_table())
-      if (module == x.module && name == x.name) // export names are case-sensitive
+      if (module == x.module && name == x.name && version >= x.since) // names are case-sensitive
         return x.address;
   m().last_error = ERROR_PROC_NOT_FOUND;
   return nullptr;

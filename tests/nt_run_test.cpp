@@ -55,6 +55,88 @@ TEST_F(run, typical_complete_run_removes_model_0_everywhere_and_offers_the_resta
   EXPECT_EQ(sim::restart().exit_flags, static_cast<UINT>(EWX_REBOOT));
 }
 
+// FNV-1a over the calls, one "function<TAB>subject" line each, and their number, leaving out
+// the lookup of the function that Windows 2000 lacks.
+std::pair<size_t, uint64_t> call_log_digest() {
+  std::pair<size_t, uint64_t> digest{0, 0xcbf29ce484222325ull};
+  for (const sim::call &c : sim::calls())
+    if (c.function != "GetProcAddress" || c.subject != "SetupUninstallOEMInfA") {
+      ++digest.first;
+      for (unsigned char byte : c.function + "\t" + c.subject + "\n")
+        digest.second = (digest.second ^ byte) * 0x100000001b3ull;
+    }
+  return digest;
+}
+
+// The typical run on each edition of Windows: the same boxes and flags everywhere. From
+// Windows XP on the OEM INF copy is uninstalled by Windows, from Vista on with its driver
+// package; Wine's uninstall succeeds without deleting, so the files go as on Windows 2000.
+TEST_F(run, the_typical_run_on_every_edition_ends_alike_and_takes_the_package_from_vista_on) {
+  const struct {
+    const char *name;
+    DWORD major, minor;
+    bool wine;
+    const char *deleter; // the call that deleted the named OEM INF copy
+    bool package_goes;
+  } rows[] = {{"Windows 2000", 5, 0, false, "DeleteFileA", false},
+              {"Windows XP, no driver store", 5, 1, false, "SetupUninstallOEMInfA", false},
+              {"Windows Vista", 6, 0, false, "SetupUninstallOEMInfA", true},
+              {"Wine", 6, 1, true, "DeleteFileA", false}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::machine_win2000();
+    reset_process_state();
+    sim::set_version(VER_PLATFORM_WIN32_NT, row.major, row.minor, 2195);
+    sim::uninstall_oem_inf_as_wine(row.wine);
+    install_model(0);
+    install_decoys();
+    if (row.major >= 6) // the decoy copy oem50.inf is published from a package too
+      for (const char *name : {"oem5.inf", "oem50.inf"})
+        sim::driver_package_add(name, std::string(name) + "_x86_1f2e3d4c", name, "");
+    sim::answers({IDOK, IDOK});
+    EXPECT_EQ(uninstaller_main("--complete"), 0);
+    expect_boxes({consent_box, restart_box});
+    expect_model_removed(0);
+    expect_decoys_intact();
+    expect_flags(0, {STATUS_REMOVED, STATUS_REMOVED, STATUS_REMOVED, STATUS_NONE});
+    for (const sim::change &c : sim::changes())
+      EXPECT_TRUE(c.kind != sim::change::file_deleted || c.subject != inf_path("oem5.inf") ||
+                  sim::calls()[c.call].function == row.deleter);
+    EXPECT_EQ(sim::driver_package("oem5.inf").empty(), row.major < 6 || row.package_goes);
+    EXPECT_EQ(sim::driver_package("oem50.inf").empty(), row.major < 6);
+    EXPECT_EQ(sim::call_count("SetupUninstallOEMInfA"), row.major == 5 && row.minor == 0 ? 0 : 1);
+    // Windows 2000 makes the very calls it made before the uninstall function existed.
+    if (row.major == 5 && row.minor == 0) {
+      EXPECT_EQ(call_log_digest(), std::make_pair(size_t{339}, uint64_t{0x67d956df3a205aa7}));
+    }
+  }
+}
+
+// A device of model 1, which the user keeps, was installed from model 0's OEM INF copy:
+// Windows refuses to uninstall it, both of model 0's OEM INF steps report that, and the copy,
+// its PNF and its package stay for the device.
+TEST_F(run, an_oem_inf_another_kept_device_uses_stays_with_its_package) {
+  sim::set_version(VER_PLATFORM_WIN32_NT, 6, 1, 7601);
+  install_model(0);
+  install_model(1);
+  sim::device kept;
+  kept.instance_id = device_instance(1);
+  kept.hardware_ids = sim::multi_string({model_hardware_id(1)});
+  kept.driver = "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001"; // the key driver_key(1) names
+  sim::device_add(kept);
+  sim::reg_set_string(driver_key(1), "InfPath", "oem5.inf");
+  sim::driver_package_add("oem5.inf", "q40pusb.inf_x86_1f2e3d4c", "q40pusb.inf", "");
+  sim::answers({IDOK, IDOK, IDOK, IDCANCEL, IDCANCEL});
+  EXPECT_EQ(uninstaller_main("--complete"), 0);
+  expected_box refusal = error_box(ERROR_INF_IN_USE_BY_DEVICES, caption_setup_uninstall_oem_inf);
+  expect_boxes({consent_box, refusal, refusal, question_box(1), restart_box});
+  expect_flags(0, {STATUS_REMOVED, STATUS_REMOVED, STATUS_FAILED, STATUS_FAILED});
+  for (const char *name : {"oem5.inf", "oem5.pnf"})
+    EXPECT_TRUE(sim::file_exists(inf_path(name))) << name;
+  EXPECT_FALSE(sim::driver_package("oem5.inf").empty());
+  expect_model_intact(1);
+}
+
 TEST_F(run, nothing_installed_shows_only_model_0_notice_then_completion) {
   install_decoys();
   sim::answers({IDOK, IDOK, IDOK});

@@ -126,13 +126,20 @@ reliability::machine_plan model0_nt_machine() {
 
 TEST(property_checks, a_deletion_outside_the_catalogue_is_caught) {
   reliability::machine_plan plan = model0_nt_machine();
+  // On Vista, another product's copy published from a package.
+  reliability::set_nt_platform(plan, 6, 0, false);
+  reliability::add_file(plan, "C:\\WINDOWS\\inf\\oem50.inf", FILE_ATTRIBUTE_ARCHIVE);
+  reliability::add_driver_package(plan, "oem50.inf", "other.inf_x86_50", "");
   reliability::snapshot before = reliability::take_snapshot(plan);
   reliability::run_record run = reliability::run_uninstaller(plan, nullptr);
   EXPECT_TRUE(reliability::check_run(plan, before, run).empty());
   DeleteFileA("C:\\WINDOWS\\system32\\Q40PUCOM.SYS");
+  SetupUninstallOEMInfA("oem50.inf", 0, nullptr);
   std::vector<std::string> problems = reliability::check_run(plan, before, run);
   EXPECT_TRUE(mentions(problems, "change outside the catalogue's reach"));
   EXPECT_TRUE(mentions(problems, "decoy file deleted"));
+  EXPECT_TRUE(
+      mentions(problems, "kind 5 C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\other"));
 }
 
 TEST(property_checks, a_reported_failure_without_its_flag_is_caught) {

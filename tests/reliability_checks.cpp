@@ -112,7 +112,8 @@ static std::vector<box_context> box_contexts(const machine_plan &plan, const run
     size_t j = i;
     while (j > run.first_call &&
            (calls[j - 1].function == "FormatMessageA" || calls[j - 1].function == "GetLastError"))
-      --j;
+      if (calls[--j].function == "FormatMessageA")
+        context.code = calls[j].subject;
     if (j > run.first_call)
       context.failed = calls[j - 1];
     out.push_back(context);

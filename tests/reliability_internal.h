@@ -43,6 +43,7 @@ struct box_context {
   phase_t phase = OUTSIDE;
   bool late = false;
   sim::call failed;
+  std::string code; // the reported error code, as FormatMessageA was given it
 };
 
 enum : int { NOT_HERE = -1, REPORT_ONLY = 0 };

@@ -5,6 +5,7 @@
 
 #include "core/catalogue.h"
 
+#include <algorithm>
 #include <set>
 
 namespace reliability {
@@ -365,6 +366,12 @@ void generate_nt_machine(machine_plan &plan, random_source &random) {
   plan.command_tail = tails[random.below(5)];
   start_machine(plan, false);
   nt_machine m{plan, random};
+  // Mostly Windows 2000; now and then XP (the uninstall function, no store), Vista and later
+  // (the store), or Wine (an uninstall that deletes nothing).
+  static const DWORD versions[][2] = {{5, 0}, {5, 0}, {5, 0}, {5, 1}, {6, 0}, {6, 1}, {10, 0}};
+  const DWORD *version = versions[random.below(7)];
+  if (version[1] != 0 || version[0] != 5)
+    set_nt_platform(plan, version[0], version[1], version[0] >= 6 && random.chance(20));
   nt_control_sets(m);
   for (int model = 0; model < MODEL_COUNT; ++model) {
     if (!random.chance(60))
@@ -378,6 +385,18 @@ void generate_nt_machine(machine_plan &plan, random_source &random) {
   for (int n = static_cast<int>(random.below(8)); n > 0; --n) {
     int model = static_cast<int>(random.below(MODEL_COUNT));
     nt_decoys[random.below(9)](m, model);
+  }
+  // With a driver store most OEM INF copies are published from a package; a decoy's is a decoy.
+  for (size_t i = 0; version[0] >= 6 && i < plan.steps.size(); ++i) {
+    machine_step s = plan.steps[i];
+    std::string name = s.path.substr(s.path.rfind('\\') + 1), folder = "q40p.inf_x86_" + name;
+    if (s.kind != machine_step::file || split(s.path).size() != 4 || !random.chance(70) ||
+        upper(name).compare(0, 3, "OEM") != 0 || upper(name).find(".INF") == std::string::npos)
+      continue;
+    add_driver_package(plan, name, folder, s.data);
+    if (std::count(plan.decoy_files.begin(), plan.decoy_files.end(), s.path))
+      plan.decoy_files.push_back("C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\" + folder +
+                                 "\\q40p.inf");
   }
   deny_some(plan, random);
 }
@@ -569,6 +588,7 @@ void generate_faults(machine_plan &plan, random_source &random) {
                                              "SetupDiCallClassInstaller",
                                              "SetupOpenInfFileA",
                                              "SetupGetLineTextA",
+                                             "SetupUninstallOEMInfA",
                                              "GetWindowsDirectoryA",
                                              "GetSystemDirectoryA",
                                              "SetFileAttributesA",

@@ -60,6 +60,12 @@ snapshot take_snapshot(const machine_plan &plan) {
     return s;
   for (int number = 0; number < 100; ++number)
     s.has_usbta[number] = read_usbta_line(number, s.usbta_text[number]);
+  for (const std::string &file : sim::file_list()) {
+    std::string package = sim::driver_package(file.substr(file.rfind('\\') + 1));
+    if (!package.empty() &&
+        ieq(file, s.windows_directory + "\\inf" + file.substr(file.rfind('\\'))))
+      s.packages[upper(package)] = file;
+  }
   return s;
 }
 
@@ -241,6 +247,14 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
       if (ieq(path, subject))
         return true;
     return false;
+  case sim::change::package_removed: { // with the copy it was published as
+    auto it = before.packages.find(upper(subject));
+    if (it != before.packages.end())
+      for (const std::string &path : model_files(before, model))
+        if (ieq(path, it->second))
+          return true;
+    return false;
+  }
   }
   return false;
 }
@@ -331,6 +345,10 @@ static int nt_step_flags(const snapshot &before, const box_context &context,
     return flag_bit(3);
   if (is_directory_caption(caption))
     return oem_scan;
+  // Windows refusing to uninstall a copy a device uses fails the step; any other failure is
+  // followed by the deletion of the copy, which records its own outcome.
+  if (caption == caption_setup_uninstall_oem_inf)
+    return context.code == std::to_string(ERROR_INF_IN_USE_BY_DEVICES) ? oem_scan : REPORT_ONLY;
   return nt_file_flags(before, context, caption);
 }
 

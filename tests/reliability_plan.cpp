@@ -145,6 +145,11 @@ static void apply(const machine_step &s) {
     return sim::file_deny_attributes(s.path, s.number);
   case machine_step::delete_denied:
     return sim::file_deny_delete(s.path, s.number);
+  case machine_step::nt_platform:
+    sim::set_version(VER_PLATFORM_WIN32_NT, s.number >> 8, s.number & 0xFF, 2195);
+    return sim::uninstall_oem_inf_as_wine(s.name == "wine");
+  case machine_step::driver_package:
+    return sim::driver_package_add(s.path, s.name, s.name.substr(0, s.name.find('_')), s.data);
   }
 }
 
@@ -224,6 +229,15 @@ void add_fault(machine_plan &plan, const sim::fault &fault) {
   plan.faults.push_back(fault);
 }
 
+void set_nt_platform(machine_plan &plan, DWORD major, DWORD minor, bool wine) {
+  record(plan, machine_step::nt_platform, "", wine ? "wine" : "", "", major << 8 | minor);
+}
+
+void add_driver_package(machine_plan &plan, const std::string &oem_inf, const std::string &folder,
+                        const std::string &contents) {
+  record(plan, machine_step::driver_package, oem_inf, folder, contents);
+}
+
 // ---- The record as C++ ------------------------------------------------------------------
 
 // A C++ string literal of the bytes (octal escapes, so that no escape runs into the next
@@ -293,6 +307,14 @@ static std::string statement(const machine_step &s) {
     return call("sim::file_deny_attributes", path + ", " + number);
   case machine_step::delete_denied:
     return call("sim::file_deny_delete", path + ", " + number);
+  case machine_step::nt_platform:
+    return call("sim::set_version", "2, " + std::to_string(s.number >> 8) + ", " +
+                                        std::to_string(s.number & 0xFF) + ", 2195") +
+           " " + call("sim::uninstall_oem_inf_as_wine", s.name == "wine" ? "true" : "false");
+  case machine_step::driver_package:
+    return call("sim::driver_package_add", path + ", " + literal(s.name) + ", " +
+                                               literal(s.name.substr(0, s.name.find('_'))) + ", " +
+                                               literal(s.data));
   }
   return std::string();
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct machine_step {
     key_denied,        // path, number (access mask)
     attributes_denied, // path, number (error)
     delete_denied,     // path, number (error)
+    nt_platform,       // number (version: major << 8 | minor), name ("wine": Wine's uninstall)
+    driver_package,    // path (the published OEM INF), name (the store folder), data
   } kind;
   std::string path;
   std::string name;
@@ -87,6 +90,12 @@ void deny_key(machine_plan &plan, const std::string &path, REGSAM mask);
 void deny_file_attributes(machine_plan &plan, const std::string &path, DWORD error);
 void deny_file_delete(machine_plan &plan, const std::string &path, DWORD error);
 void add_fault(machine_plan &plan, const sim::fault &fault);
+// The Windows 2000 family's version, and Wine's uninstall of OEM INF copies; a driver package
+// published as an OEM INF copy, in the store folder `folder` ("<inf name>_..."), holding
+// `contents`.
+void set_nt_platform(machine_plan &plan, DWORD major, DWORD minor, bool wine);
+void add_driver_package(machine_plan &plan, const std::string &oem_inf, const std::string &folder,
+                        const std::string &contents);
 
 // Random machines with the models' entries (any subset, partly there, read-only, in several
 // control sets, OEM INF copies at random numbers) and decoys next to them.
@@ -107,6 +116,7 @@ struct snapshot {
   std::string windows_directory, system_directory;
   std::string usbta_text[100]; // the "USBTA" line of OEM<n>.inf, as the platform reads it
   bool has_usbta[100] = {};
+  std::map<std::string, std::string> packages; // upper-cased folder -> its published copy
 };
 snapshot take_snapshot(const machine_plan &plan);
 

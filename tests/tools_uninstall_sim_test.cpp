@@ -94,6 +94,7 @@ TEST(uninstall_sim, built_in_machines_run_to_the_end) {
        0,
        false,
        "clean-win98"},
+      {"win7", "--complete", {consent_box, restart_box}, 0, true, "clean-win2000"},
       {"win2000-failing",
        "--complete",
        {consent_box, error_box(ERROR_ACCESS_DENIED, caption_reg_open_key_ex),
@@ -163,6 +164,26 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
       expected_removed.insert(line);
   EXPECT_EQ(removed, expected_removed);
   EXPECT_EQ(removed.size(), 5u + 13u + 5u + 1u) << "keys, their values, files, device";
+}
+
+// On Windows 7 the copy's driver package leaves the store with it (the other vendor's stays);
+// a copy Windows refuses to uninstall is a failure, and kept with its package.
+TEST(uninstall_sim, summary_shows_driver_packages_removed_and_refused) {
+  const std::string package = "C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\"
+                              "q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70";
+  sim_run run = run_uninstall_sim({"--machine", "win7", "--complete"});
+  EXPECT_NE(run.out.find("  driver packages removed from the store:\n    " + package + "\n"),
+            std::string::npos);
+  EXPECT_FALSE(sim::driver_package("oem1.inf").empty());
+  std::string file = ::testing::TempDir() + "uninstall_sim_in_use.machine";
+  std::ofstream(file) << find_builtin_machine("win7")->text
+                      << "fail SetupUninstallOEMInfA ERROR_INF_IN_USE_BY_DEVICES\n";
+  run = run_uninstall_sim({"--machine", file, "--yes", "--complete"});
+  EXPECT_NE(run.out.find("\"Function : SetupUninstallOEMInf()\": ERROR_INF_IN_USE_BY_DEVICES"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("INF oem3.inf with its PNF and its driver package " + package +
+                         "  (a device still uses it"),
+            std::string::npos);
 }
 
 TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input) {

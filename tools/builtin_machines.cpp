@@ -101,6 +101,18 @@ static const char win2000_failures[] = R"(
 deny-key SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318} write
 )";
 
+// ---- Windows 7 --------------------------------------------------------------------------
+
+// The win2000 machine as Windows 7 keeps it: each OEM INF copy is the published name of a
+// driver package in the driver store, which the uninstall of the copy removes with it.
+static const char win7_platform[] = R"(platform nt 6.1 7601
+)";
+
+static const char win7_packages[] = R"(
+package oem1.inf othervendorusbmodem.inf_x86_neutral_8d2c41f09a3b7e65
+package oem3.inf q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70
+)";
+
 // ---- Windows 98 -------------------------------------------------------------------------
 
 static const char win98_platform[] = R"(platform win98 4.10 0x040A08AE
@@ -216,6 +228,9 @@ const std::vector<builtin_machine> &builtin_machines() {
        std::string(win2000_platform) + win2000_other_hardware},
       {"clean-win98", "Windows 98 SE with other hardware only",
        std::string(win98_platform) + win98_other_hardware},
+      {"win7", "Windows 7 with QuendalQ40 PRO For USB installed from its driver package",
+       std::string(win7_platform) + win2000_other_hardware + win2000_model0("", "") +
+           win7_packages},
       {"win2000-failing",
        "the win2000 machine with the modem class key not writable and the driver file in use",
        std::string(win2000_platform) + win2000_other_hardware +

@@ -190,7 +190,7 @@ static bool read_platform(machine_reader &r, const std::vector<std::string> &w) 
   return true;
 }
 
-static std::string windows_directory(const machine_description &m) {
+std::string windows_directory(const machine_description &m) {
   return m.windows_directory.empty() ? "C:\\WINDOWS" : m.windows_directory;
 }
 
@@ -362,6 +362,35 @@ static bool read_inf(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
+// The original INF's name in a store folder's name: up to and including its ".inf", which
+// Windows follows with the architecture and a hash ("q40pusb.inf_x86_1a2b3c4d"); "" when the
+// name has no such part.
+static std::string package_inf_name(const std::string &folder) {
+  std::string upper = ascii_upper(folder);
+  size_t at = upper.find(".INF_");
+  return at == std::string::npos || at == 0 ? std::string() : folder.substr(0, at + 4);
+}
+
+static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
+  const machine_description &m = *r.machine;
+  if (w.size() != 3)
+    return reader_fail(r, "expected: package OEM-INF FOLDER");
+  if (m.win98 || m.major < 6)
+    return reader_fail(r, "a driver package on a machine before Windows Vista (6.0): the driver "
+                          "store came with Vista");
+  machine_package p;
+  if (!name_arg(r, w[1], p.oem_inf) || !name_arg(r, w[2], p.folder))
+    return false;
+  if (p.oem_inf.find_first_of("\\/:") != std::string::npos)
+    return reader_fail(r, "'" + w[1] + "' is not a bare INF name such as oem3.inf");
+  if (p.folder.find_first_of("\\/:") != std::string::npos || package_inf_name(p.folder).empty())
+    return reader_fail(r, "'" + w[2] +
+                              "' is not a driver store folder name such as "
+                              "q40pusb.inf_x86_1a2b3c4d");
+  r.machine->packages.push_back(p);
+  return true;
+}
+
 bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
   reg_format format = reg_format_regedit5;
   std::vector<reg_op> ops;
@@ -466,6 +495,7 @@ static const struct {
     {"SetupOpenInfFileA", subject_inf},
     {"SetupGetLineTextA", subject_open_inf},
     {"SetupCloseInfFile", subject_open_inf},
+    {"SetupUninstallOEMInfA", subject_inf},
     {"LoadLibraryA", subject_module},
     {"GetProcAddress", subject_export},
     {"FreeLibrary", subject_module},
@@ -592,6 +622,8 @@ static bool read_directive(machine_reader &r, const std::vector<std::string> &w)
     return read_device(r, w);
   if (w[0] == "inf")
     return read_inf(r, w);
+  if (w[0] == "package")
+    return read_package(r, w);
   if (w[0] == "registry")
     return read_registry(r, w);
   if (w[0] == "link")
@@ -701,6 +733,14 @@ void apply_machine(const machine_description &m) {
       sim::file_deny_delete(f.path, f.delete_error);
     if (f.attributes_error)
       sim::file_deny_attributes(f.path, f.attributes_error);
+  }
+  for (const machine_package &p : m.packages) {
+    // The original INF is the published copy's text, where the machine has the copy.
+    std::string copy = windows_directory(m) + "\\inf\\" + p.oem_inf, contents;
+    for (const machine_file_entry &f : m.files)
+      if (!f.folder && ascii_iequal(f.path, copy))
+        contents = f.contents;
+    sim::driver_package_add(p.oem_inf, p.folder, package_inf_name(p.folder), contents);
   }
   for (const sim::device &d : m.devices)
     sim::device_add(d);

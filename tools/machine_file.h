@@ -18,6 +18,12 @@
 //                                   lines an NT machine's devices are its registry's Enum keys
 //   inf NAME [FILE] [file options]  an INF file in the Windows INF folder; its text is FILE or
 //                                   the indented lines that follow
+//   package OEM-INF FOLDER          the driver package in the store that the OEM INF copy
+//                                   OEM-INF (oem3.inf) was published from: the folder
+//                                   <system>\DriverStore\FileRepository\FOLDER, named as
+//                                   Windows names them (q40pusb.inf_x86_1a2b3c4d), holding the
+//                                   original INF (q40pusb.inf) with the copy's text; on
+//                                   machines of version 6.0 (Vista) and later only
 //   registry FILE                   a .reg file (either format), relative to the machine file
 //   registry                        the indented lines that follow: a .reg body without header
 //   link ALIAS TARGET               ALIAS is another name of TARGET, as CurrentControlSet is
@@ -48,6 +54,12 @@ struct machine_file_entry {
   DWORD attributes_error = 0;
 };
 
+// A driver package: its published name and its folder's name in the store.
+struct machine_package {
+  std::string oem_inf;
+  std::string folder;
+};
+
 struct machine_description {
   std::string source; // the file name, or the built-in machine's name
   bool win98 = false;
@@ -60,6 +72,7 @@ struct machine_description {
   reg_format registry_format = reg_format_regedit5;
   std::vector<machine_file_entry> files; // folders and files, INF files included
   std::vector<sim::device> devices;
+  std::vector<machine_package> packages;
   std::vector<std::pair<std::string, REGSAM>> denied_keys;
   std::vector<sim::fault> faults;
   std::vector<load_error> warnings; // what the .reg files held that was taken in part
@@ -88,6 +101,9 @@ bool add_reg_file(machine_description &machine, const std::string &path, load_er
 bool read_bytes(const std::string &path, std::string &bytes);
 // ASCII letters upper-cased, as Windows compares names; other bytes kept.
 std::string ascii_upper(const std::string &s);
+
+// The machine's Windows directory: the one it names, else the platform's C:\WINDOWS.
+std::string windows_directory(const machine_description &machine);
 
 // The format an export of this machine is written in: that of its first .reg file, else
 // the one its platform's tools write.

@@ -77,6 +77,7 @@ struct folder_items {
 // The changes of one model's step, by kind, each kind in the order it happened.
 struct group {
   std::vector<item> devices; // a device, then what Windows deleted with it
+  std::vector<item> packages;
   std::vector<item> keys;
   std::vector<item> values;
   std::vector<folder_items> folders;
@@ -207,6 +208,15 @@ entry_owners capture_owners(const machine_description &machine) {
       owners.files[path] |= mask;
       owners.files[path.substr(0, path.size() - 3) + "PNF"] |= mask;
     }
+  }
+  // A package is the entry of the models whose entry its published copy is.
+  for (const machine_package &p : machine.packages) {
+    std::string folder = sim::driver_package(p.oem_inf);
+    if (folder.empty())
+      continue;
+    owners.package_folders[ascii_upper(p.oem_inf)] = folder;
+    auto it = owners.files.find(ascii_upper(windows_directory(machine) + "\\inf\\" + p.oem_inf));
+    owners.packages[ascii_upper(folder)] = it == owners.files.end() ? 0 : it->second;
   }
   return owners;
 }
@@ -426,6 +436,12 @@ static void take_change(summary_state &s, const sim::change &c, const position &
   case sim::change::attributes_set:
     s.attributes.push_back(kept_file{c.subject, p});
     break;
+  case sim::change::package_removed: {
+    auto it = s.run.owners.packages.find(ascii_upper(c.subject));
+    g.packages.push_back(
+        item{display_utf8(c.subject), it == s.run.owners.packages.end() ? 0 : it->second, p.model});
+    break;
+  }
   }
 }
 
@@ -542,6 +558,7 @@ static void list(const summary_state &s, std::string &out, const char *title,
 
 static void render_group(const summary_state &s, const group &g, std::string &out) {
   list(s, out, "device instances removed", g.devices, "    ");
+  list(s, out, "driver packages removed from the store", g.packages, "    ");
   list(s, out, "registry keys deleted", g.keys, "    ");
   list(s, out, "registry values deleted", g.values, "    ");
   for (const folder_items &f : g.folders)
@@ -595,10 +612,21 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
     if (!s.deleted_files.count(ascii_upper(k.path)) && listed.insert(ascii_upper(k.path)).second)
       lines.push_back(display_utf8(k.path) + "  (attributes set to normal during " +
                       place(k.where) + ")");
-  for (const failure &f : s.failures)
+  for (const failure &f : s.failures) {
     if (is_removal(f.function) && !f.subject.empty())
       lines.push_back(subject_word(f.function) + display_utf8(f.subject) +
                       "  (its removal failed)");
+    // Any other failure of the uninstall was followed by the deletion of the copy itself.
+    if (f.function == "SetupUninstallOEMInfA" && f.has_code &&
+        f.code == ERROR_INF_IN_USE_BY_DEVICES && listed.insert(ascii_upper(f.subject)).second) {
+      auto package = s.run.owners.package_folders.find(ascii_upper(f.subject));
+      lines.push_back("INF " + display_utf8(f.subject) + " with its PNF" +
+                      (package == s.run.owners.package_folders.end()
+                           ? std::string()
+                           : " and its driver package " + display_utf8(package->second)) +
+                      "  (a device still uses it: Windows refused to uninstall it)");
+    }
+  }
   for (int model = 0; model < MODEL_COUNT; ++model) {
     const model_record &m = s.models[model];
     if (declined(m))
@@ -624,7 +652,8 @@ std::string render_summary(const run_view &run, bool colour) {
   for (int model = 0; model <= MODEL_COUNT; ++model)
     for (int step = 0; step < step_count; ++step) {
       const group &g = s.groups[model][step];
-      if (!g.used || (g.devices.empty() && g.keys.empty() && g.values.empty() && g.folders.empty()))
+      if (!g.used || (g.devices.empty() && g.packages.empty() && g.keys.empty() &&
+                      g.values.empty() && g.folders.empty()))
         continue;
       position p{model < MODEL_COUNT ? model : -1, step};
       removals += paint(colour, cyan, place(p) + ":") + "\n";

@@ -23,12 +23,15 @@ struct shown_box {
 
 // What the machine held before the run that tells whose entry a removed item is: the
 // Windows 98 port instances by their "DeviceDesc" (and the driver keys they name), the driver
-// keys of the models' own Enum entries, and the INF files by the hardware ids they name.
-// Keys are upper-cased paths below HKEY_LOCAL_MACHINE, files upper-cased full paths; the
-// values are bit masks of models.
+// keys of the models' own Enum entries, the INF files by the hardware ids they name, and the
+// driver packages by their published OEM INF copy. Keys are upper-cased paths below
+// HKEY_LOCAL_MACHINE, files and packages upper-cased full paths; the values are bit masks of
+// models. `package_folders` gives each package's folder by its upper-cased published name.
 struct entry_owners {
   std::unordered_map<std::string, unsigned> keys;
   std::unordered_map<std::string, unsigned> files;
+  std::unordered_map<std::string, unsigned> packages;
+  std::unordered_map<std::string, std::string> package_folders;
 };
 // Reads the machine as apply_machine set it up; call it before the run.
 entry_owners capture_owners(const machine_description &machine);
