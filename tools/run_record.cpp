@@ -58,6 +58,9 @@ static std::string change_line(const sim::change &c, const std::string &function
   case sim::change::device_removed:
     fields = "\"device removed\",\"device\":" + json_text(c.subject);
     break;
+  case sim::change::package_removed:
+    fields = "\"package removed\",\"folder\":" + json_text(c.subject);
+    break;
   }
   return "{\"event\":" + fields + ",\"call\":" + json_text(function) + "}\n";
 }

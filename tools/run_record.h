@@ -9,6 +9,7 @@
 //   {"event":"file deleted","file":P,"call":F}
 //   {"event":"attributes set","file":P,"call":F}
 //   {"event":"device removed","device":I,"call":F}
+//   {"event":"package removed","folder":P,"call":F}  a driver package's folder in the store
 //   {"event":"exit","code":N}
 //
 // K is a full key path from HKEY_LOCAL_MACHINE, P a full file path, I a device instance id.
