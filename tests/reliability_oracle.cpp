@@ -46,7 +46,7 @@ static bool read_usbta_line(int number, std::string &text) {
   return found;
 }
 
-snapshot take_snapshot(const machine_plan &plan) {
+static snapshot read_snapshot(const machine_plan &plan) {
   snapshot s;
   s.win98 = plan.win98;
   walk_keys("", s.keys);
@@ -231,7 +231,7 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
   case sim::change::key_deleted:
     if (!before.win98)
       return nt_key_deletion_allowed(before, subject, model, complete);
-    for (const std::string &root : win98_key_roots(before, model))
+    for (const std::string &root : before.win98_key_roots[model])
       if (at_or_below(subject, root))
         return true;
     return false;
@@ -243,20 +243,31 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
     return false;
   case sim::change::file_deleted:
   case sim::change::attributes_set:
-    for (const std::string &path : model_files(before, model))
+    for (const std::string &path : before.model_files[model])
       if (ieq(path, subject))
         return true;
     return false;
   case sim::change::package_removed: { // with the copy it was published as
     auto it = before.packages.find(upper(subject));
     if (it != before.packages.end())
-      for (const std::string &path : model_files(before, model))
+      for (const std::string &path : before.model_files[model])
         if (ieq(path, it->second))
           return true;
     return false;
   }
   }
   return false;
+}
+
+snapshot take_snapshot(const machine_plan &plan) {
+  snapshot s = read_snapshot(plan);
+  // Worked out once: every change of the run is checked against them.
+  for (int model = 0; model < MODEL_COUNT; ++model) {
+    s.model_files[model] = model_files(s, model);
+    if (s.win98)
+      s.win98_key_roots[model] = win98_key_roots(s, model);
+  }
+  return s;
 }
 
 bool deletion_allowed(const snapshot &before, const sim::change &change, unsigned models,

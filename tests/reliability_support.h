@@ -7,6 +7,7 @@
 // reliability_checks.cpp (running and checking a run).
 #pragma once
 
+#include "core/catalogue.h"
 #include "sim/sim.h"
 
 #include <cstdint>
@@ -117,6 +118,10 @@ struct snapshot {
   std::string usbta_text[100]; // the "USBTA" line of OEM<n>.inf, as the platform reads it
   bool has_usbta[100] = {};
   std::map<std::string, std::string> packages; // upper-cased folder -> its published copy
+  // Per model: the files a run may touch, and on Windows 98 the keys it may delete with all
+  // below them.
+  std::vector<std::string> model_files[MODEL_COUNT];
+  std::vector<std::string> win98_key_roots[MODEL_COUNT];
 };
 snapshot take_snapshot(const machine_plan &plan);
 
