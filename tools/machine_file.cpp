@@ -119,13 +119,6 @@ static bool option_value(const std::string &word, const std::string &key, std::s
   return true;
 }
 
-std::string ascii_upper(const std::string &s) {
-  std::string out = s;
-  for (char &c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 static std::string join_path(const std::string &directory, const std::string &name) {
   if (directory.empty() || (!name.empty() && name[0] == '/'))
     return name;

@@ -40,6 +40,7 @@
 #pragma once
 
 #include "sim/sim.h"
+#include "tools/encoding.h"
 #include "tools/reg_file.h"
 
 #include <string>
@@ -99,8 +100,6 @@ bool check_machine(const machine_description &machine, load_error &error);
 bool add_reg_file(machine_description &machine, const std::string &path, load_error &error);
 // A whole file's bytes; false when it cannot be read.
 bool read_bytes(const std::string &path, std::string &bytes);
-// ASCII letters upper-cased, as Windows compares names; other bytes kept.
-std::string ascii_upper(const std::string &s);
 
 // The machine's Windows directory: the one it names, else the platform's C:\WINDOWS.
 std::string windows_directory(const machine_description &machine);

@@ -57,14 +57,7 @@ static std::string trim(const std::string &s) {
 
 // Length of the character at s[i]: 2 for a complete double-byte character, else 1.
 static size_t char_length(const std::string &s, size_t i) {
-  return cp932_is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
-}
-
-static size_t char_count(const std::string &s) {
-  size_t n = 0;
-  for (size_t i = 0; i < s.size(); i += char_length(s, i))
-    ++n;
-  return n;
+  return cp932_char_size(s.data() + i, s.size() - i);
 }
 
 // Windows' limits on what a registry holds (Microsoft's "Registry element size limits"): a
