@@ -287,6 +287,28 @@ TEST(reg_file, malformed_input_is_refused_or_skipped_with_its_line) {
   }
 }
 
+// regedit writes keys in name order: CurrentControlSet (a copy of the set the machine runs on)
+// comes before SYSTEM\Select, which names that set. On a machine that runs on ControlSet002
+// the copy's content belongs there, not on ControlSet001.
+TEST(reg_file, select_applies_wherever_the_export_has_it) {
+  const char body[] = "Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Serial]\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM]\n"
+                      "\"Start\"=dword:00000003\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Q40PUCOM]\n"
+                      "\"Start\"=dword:00000003\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"
+                      "\"Current\"=dword:00000002\n"
+                      "\"Default\"=dword:00000002\n";
+  sim::machine_win2000();
+  reg_format format;
+  load_error error;
+  ASSERT_TRUE(load(utf16_file(body), format, error)) << describe(error);
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet002\\Services\\Q40PUCOM"));
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Services\\Serial"));
+}
+
 TEST(reg_file, malformed_files_as_a_whole) {
   struct row {
     std::string bytes;

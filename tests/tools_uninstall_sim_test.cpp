@@ -62,6 +62,13 @@ void expect_other_hardware_intact(const char *clean) {
     EXPECT_TRUE(now.count(line)) << "removed: " << line;
 }
 
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 std::string after(const std::string &text, const std::string &marker) {
   size_t at = text.find(marker);
   return at == std::string::npos ? std::string() : text.substr(at + marker.size());
@@ -389,6 +396,11 @@ TEST(uninstall_sim, record_lists_boxes_and_changes_in_the_order_they_happened) {
 TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
   std::string file = ::testing::TempDir() + "uninstall_sim_bad.machine";
   std::ofstream(file) << "platform nt 5.0 2195\nfile C:\\x\ndevice\n";
+  std::string reg_file = ::testing::TempDir() + "uninstall_sim_input.reg";
+  std::ofstream(reg_file) << "REGEDIT4\r\n";
+  std::string uses_reg = ::testing::TempDir() + "uninstall_sim_uses.machine";
+  std::ofstream(uses_reg) << "platform nt 5.0 2195\nregistry uninstall_sim_input.reg\n";
+  std::string output = ::testing::TempDir() + "uninstall_sim_out";
   std::string nothing_file = ::testing::TempDir() + "uninstall_sim_nothing.machine";
   std::ofstream(nothing_file)
       << "platform nt 5.0 2195\nfail SetupDiCallClassInstaller 5 USB\\X\\1\n";
@@ -409,6 +421,14 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
       {{"-C", "-D"}, "only one WORD"},
       {{"--", "-C", "-D"}, "only one WORD"},
       {{"--"}, "must be followed by the WORD"},
+      {{"--answer=ok,maybe"}, "'maybe' is no button"},
+      {{"--export="}, "--export needs a value, not an empty word"},
+      {{"--machine=" + file}, file + ":3: expected: device"},
+      // An output never overwrites an input, nor the other output.
+      {{"--machine", uses_reg, "--export", uses_reg}, "--export " + uses_reg + " would write over"},
+      {{"--machine", uses_reg, "--record=" + reg_file},
+       "--record " + reg_file + " would write over"},
+      {{"--record", output, "--export", output}, "--export and --record name the same file"},
   };
   for (const auto &r : rows) {
     sim::reset();
@@ -419,6 +439,8 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
     EXPECT_TRUE(sim::calls().empty()) << r.message;
     EXPECT_TRUE(sim::boxes().empty()) << r.message;
   }
+  EXPECT_EQ(read_file(reg_file), "REGEDIT4\r\n");
+  EXPECT_FALSE(std::ifstream(output).good());
   sim_run help = run_uninstall_sim({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const builtin_machine &b : builtin_machines())
@@ -536,13 +558,6 @@ void write_snapshot(const std::string &folder,
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (const auto &f : files)
     std::ofstream(folder + "/" + f.first, std::ios::binary) << f.second;
-}
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 // A Windows 10 machine with model 0 installed, its device an Enum key, its OEM INF copy a
@@ -731,6 +746,21 @@ TEST(uninstall_sim, snapshots_say_what_they_cannot_show) {
             std::string::npos)
       << events;
   EXPECT_EQ(events.substr(events.rfind("{\"event\"")), "{\"event\":\"exit\",\"code\":0}\n");
+  // Neither output may go into the snapshot folder.
+  for (const char *option : {"--export", "--record"})
+    for (const std::string &target :
+         {folder + "/SYSTEM.REG",
+          folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/after.reg"}) {
+      sim::reset();
+      run = run_uninstall_sim({"--snapshot", folder, option, target});
+      EXPECT_EQ(run.status, 2) << option << " " << target;
+      EXPECT_NE(run.err.find("would write over what the machine is read from (" + folder + ")"),
+                std::string::npos)
+          << run.err;
+      EXPECT_TRUE(sim::calls().empty());
+    }
+  EXPECT_FALSE(std::ifstream(folder + "/after.reg").good());
+  EXPECT_EQ(read_file(folder + "/SYSTEM.REG").compare(0, 2, "\xFF\xFE"), 0);
   // A machine file shows what it describes: nothing is unknown there.
   run = run_uninstall_sim({"--yes"});
   EXPECT_EQ(run.out.find("Not known"), std::string::npos);
