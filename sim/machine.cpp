@@ -49,38 +49,9 @@ std::string trim_backslashes(const std::string &s) {
   return s.substr(0, end);
 }
 
-// The lower-case double-byte letters of code page 932 and the distance to their capitals:
-// full-width Latin, Greek, and Cyrillic (whose lower case skips 0x847F).
-static unsigned fold_double(unsigned c) {
-  if (c >= 0x8281 && c <= 0x829A)
-    return c - 0x21;
-  if (c >= 0x83BF && c <= 0x83D6)
-    return c - 0x20;
-  if (c >= 0x8470 && c <= 0x847E)
-    return c - 0x30;
-  if (c >= 0x8480 && c <= 0x8491)
-    return c - 0x31;
-  return c;
-}
-
-static char ascii_upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string upper(const std::string &s) {
   std::string r = s;
-  for (size_t i = 0; i < r.size();) {
-    size_t n = char_length(r, i);
-    if (n == 2) {
-      unsigned c =
-          fold_double(static_cast<unsigned char>(r[i]) << 8 | static_cast<unsigned char>(r[i + 1]));
-      r[i] = static_cast<char>(c >> 8);
-      r[i + 1] = static_cast<char>(c & 0xFF);
-    } else {
-      r[i] = ascii_upper(r[i]);
-    }
-    i += n;
-  }
+  cp932_upper_bytes(&r[0], r.size());
   return r;
 }
 
@@ -99,14 +70,13 @@ bool ieq(const std::string &a, const std::string &b) {
     return false;
   for (size_t i = 0; i < a.size();) {
     size_t n = char_length(a, i);
+    unsigned ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
     if (n == 2) {
-      unsigned ca = static_cast<unsigned char>(a[i]) << 8 | static_cast<unsigned char>(a[i + 1]);
-      unsigned cb = static_cast<unsigned char>(b[i]) << 8 | static_cast<unsigned char>(b[i + 1]);
-      if (fold_double(ca) != fold_double(cb))
-        return false;
-    } else if (ascii_upper(a[i]) != ascii_upper(b[i])) {
-      return false;
+      ca = ca << 8 | static_cast<unsigned char>(a[i + 1]);
+      cb = cb << 8 | static_cast<unsigned char>(b[i + 1]);
     }
+    if (ca != cb && cp932_upper_char(ca) != cp932_upper_char(cb))
+      return false;
     i += n;
   }
   return true;
