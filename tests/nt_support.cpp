@@ -120,10 +120,11 @@ static const char *const decoy_files[] = {
 
 void install_decoys() {
   // An adapter of another product, one whose id only begins with model 0's, and one whose
-  // id differs in letter case only.
-  sim::device_add("USB\\VID_1E7A&PID_0081\\7&1", {"USB\\Vid_1E7A&Pid_0081"});
-  sim::device_add("USB\\VID_1E7A&PID_0080\\7&2", {"USB\\Vid_1E7A&Pid_0080&Rev_0100"});
-  sim::device_add("USB\\VID_1E7A&PID_0080\\7&3", {"USB\\VID_1E7A&PID_0080"});
+  // product number begins with model 0's; spelled as Windows 2000 writes them.
+  sim::device_add("USB\\Vid_1e7a&Pid_0081\\7&1",
+                  {"USB\\Vid_1e7a&Pid_0081&Rev_0100", "USB\\Vid_1e7a&Pid_0081"});
+  sim::device_add("USB\\Vid_1e7a&Pid_0080\\7&2", {"USB\\Vid_1e7a&Pid_0080&Rev_0100"});
+  sim::device_add("USB\\Vid_1e7a&Pid_00800\\7&3", {"USB\\Vid_1e7a&Pid_00800"});
   sim::device_add("ROOT\\LEGACY_BEEP\\0000", {});
   // Modem class keys of other modems.
   std::string other = std::string(modem_class_key) + "\\0010";
@@ -142,8 +143,8 @@ void install_decoys() {
 }
 
 void expect_decoys_intact() {
-  for (const char *id : {"USB\\VID_1E7A&PID_0081\\7&1", "USB\\VID_1E7A&PID_0080\\7&2",
-                         "USB\\VID_1E7A&PID_0080\\7&3", "ROOT\\LEGACY_BEEP\\0000"})
+  for (const char *id : {"USB\\Vid_1e7a&Pid_0081\\7&1", "USB\\Vid_1e7a&Pid_0080\\7&2",
+                         "USB\\Vid_1e7a&Pid_00800\\7&3", "ROOT\\LEGACY_BEEP\\0000"})
     EXPECT_TRUE(sim::device_exists(id)) << id;
   EXPECT_EQ(sim::reg_value(std::string(modem_class_key) + "\\0010", "InfPath"),
             std::string("oem50.inf") + '\0');

@@ -125,13 +125,15 @@ static std::string matching_usbta_line(int model, random_source &random) {
 // A line that names no model.
 static std::string other_usbta_line(int model, random_source &random) {
   std::string id = model_hardware_id(model);
-  switch (random.below(4)) {
+  switch (random.below(5)) {
   case 0:
     return "USB_TA," + one_char_changed(id, -1);
   case 1:
     return "USB_TA," + without_last(id);
   case 2:
     return "USB_TB," + id;
+  case 3: // a longer product number
+    return "USB_TA," + id + (random.chance(50) ? "1" : "1,Modem6");
   default:
     return id;
   }
@@ -264,8 +266,8 @@ static void nt_decoy_device(nt_machine &m, int model) { // hardware ids that are
   case 0:
     d.hardware_ids = sim::multi_string({id + "&Rev_0100"});
     break;
-  case 1:
-    d.hardware_ids = sim::multi_string({upper(id), lower(id)});
+  case 1: // another product, in the spellings of both Windows families
+    d.hardware_ids = sim::multi_string({upper(id) + "1", lower(one_char_changed(id, -1))});
     break;
   case 2:
     d.hardware_ids = sim::multi_string({one_char_changed(id, -1)});
