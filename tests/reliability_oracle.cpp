@@ -363,10 +363,10 @@ static int nt_step_flags(const snapshot &before, const box_context &context,
     return flag_bit(3);
   if (is_directory_caption(caption))
     return oem_scan;
-  // Windows refusing to uninstall a copy a device uses fails the step; any other failure is
-  // followed by the deletion of the copy, which records its own outcome.
+  // Windows refusing to uninstall a copy a device uses is never reported; any other failure
+  // is followed by the deletion of the copy, which records its own outcome.
   if (caption == caption_setup_uninstall_oem_inf)
-    return context.code == std::to_string(ERROR_INF_IN_USE_BY_DEVICES) ? oem_scan : REPORT_ONLY;
+    return context.code == std::to_string(ERROR_INF_IN_USE_BY_DEVICES) ? NOT_HERE : REPORT_ONLY;
   return nt_file_flags(before, context, caption);
 }
 

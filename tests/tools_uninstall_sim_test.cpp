@@ -166,24 +166,41 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
   EXPECT_EQ(removed.size(), 5u + 13u + 5u + 1u) << "keys, their values, files, device";
 }
 
-// On Windows 7 the copy's driver package leaves the store with it (the other vendor's stays);
-// a copy Windows refuses to uninstall is a failure, and kept with its package.
-TEST(uninstall_sim, summary_shows_driver_packages_removed_and_refused) {
+// On Windows 7 the copy's driver package leaves the store with it (the other vendor's stays).
+// When model 1's adapter was installed from the same copy, Windows keeps the copy for it while
+// model 0's steps run: no failure; accepted, model 1's steps take the copy and its package;
+// declined, the copy is kept, and the summary says why.
+TEST(uninstall_sim, summary_shows_driver_packages_removed_and_kept_for_a_device) {
   const std::string package = "C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\"
                               "q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70";
+  const std::string removed = "  driver packages removed from the store:\n    " + package;
   sim_run run = run_uninstall_sim({"--machine", "win7", "--complete"});
-  EXPECT_NE(run.out.find("  driver packages removed from the store:\n    " + package + "\n"),
-            std::string::npos);
+  EXPECT_NE(run.out.find(removed), std::string::npos);
   EXPECT_FALSE(sim::driver_package("oem1.inf").empty());
-  std::string file = ::testing::TempDir() + "uninstall_sim_in_use.machine";
-  std::ofstream(file) << find_builtin_machine("win7")->text
-                      << "fail SetupUninstallOEMInfA ERROR_INF_IN_USE_BY_DEVICES\n";
-  run = run_uninstall_sim({"--machine", file, "--yes", "--complete"});
-  EXPECT_NE(run.out.find("\"Function : SetupUninstallOEMInf()\": ERROR_INF_IN_USE_BY_DEVICES"),
-            std::string::npos);
-  EXPECT_NE(run.out.find("INF oem3.inf with its PNF and its driver package " + package +
-                         "  (a device still uses it"),
-            std::string::npos);
+  std::string file = ::testing::TempDir() + "uninstall_sim_shared_copy.machine";
+  std::ofstream(file) << find_builtin_machine("win7")->text << R"(
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0002]
+  "DriverDesc"="QuendalQ-40 For USB"
+  "MatchingDeviceId"="usb\\vid_1e7a&pid_0030"
+  "InfPath"="oem3.inf"
+device USB\VID_1E7A&PID_0030\5&1a2b3c4d&0&2 USB\VID_1E7A&PID_0030&REV_0100 USB\VID_1E7A&PID_0030 driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0002
+)";
+  const std::string kept = "INF oem3.inf with its PNF and its driver package " + package +
+                           "  (a device that was not removed still uses it: Windows refused to "
+                           "uninstall it during QuendalQ40 PRO For USB, driver and INF files)";
+  for (const char *answer : {"ok,ok,cancel", "ok,cancel,cancel"}) {
+    SCOPED_TRACE(answer);
+    bool accepted = answer[3] == 'o';
+    run = run_uninstall_sim({"--machine", file, "--answer", answer, "--complete"});
+    expect_boxes({consent_box, question_box(1), restart_box});
+    EXPECT_EQ(run.out.find("Failures"), std::string::npos);
+    EXPECT_EQ(run.out.find(kept) == std::string::npos, accepted) << run.out;
+    EXPECT_EQ(run.out.find("QuendalQ-40 For USB, driver and INF files:\n") != std::string::npos,
+              accepted);
+    EXPECT_EQ(run.out.find(removed) != std::string::npos, accepted);
+    EXPECT_EQ(sim::file_exists("C:\\WINDOWS\\inf\\oem3.inf"), !accepted);
+  }
 }
 
 TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input) {
