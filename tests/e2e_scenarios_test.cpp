@@ -439,13 +439,13 @@ std::vector<std::string> scenario_names() {
 
 // The ways of e2e/scenario.py, played on the simulated machine of the scenario: the edition
 // that runs and what the machine answers about WOW64.
-void set_up_way(const std::string &way) {
+void set_up_way(const std::string &way, const std::string &word) {
   if (way == "win32")
     set_program_edition(EDITION_32_BIT); // kernel32 without IsWow64Process, as on Windows 2000
   else if (way == "win64")
     set_program_edition(EDITION_64_BIT);
   else if (way == "wow64" || way == "wow64-alone")
-    run_as_32_bit_edition_under_wow64(way == "wow64");
+    run_as_32_bit_edition_under_wow64(way == "wow64", word);
   else
     ADD_FAILURE() << "unknown way " << way;
 }
@@ -473,7 +473,7 @@ TEST_P(e2e_scenario, plays_on_the_simulation_as_under_wine) {
     set_up_machine(sc);
     if (HasFatalFailure())
       return;
-    set_up_way(way);
+    set_up_way(way, sc.word);
     snapshot before = take_snapshot();
     std::vector<int> answers;
     std::vector<expected_box> expected;

@@ -49,14 +49,26 @@ void expect_boxes(const std::vector<expected_box> &expected) {
   }
 }
 
-void run_as_32_bit_edition_under_wow64(bool edition_64_beside) {
+std::wstring widened(const std::string &ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::string narrowed(const std::wstring &text) {
+  std::string out;
+  for (wchar_t c : text)
+    out += c > 0 && c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+void run_as_32_bit_edition_under_wow64(bool edition_64_beside, const std::string &word) {
   set_program_edition(EDITION_32_BIT);
   sim::set_wow64(true);
+  sim::set_command_line(L"\"C:\\Quendal\\QuendalUninstall.exe\" " + widened(word));
   if (!edition_64_beside)
     return;
-  sim::program_add("C:\\Quendal\\QuendalUninstall64.exe", [](const std::string &line) {
+  sim::program_add(L"C:\\Quendal\\QuendalUninstall64.exe", [](const std::wstring &line) {
     set_program_edition(EDITION_64_BIT);
-    int exit_code = uninstaller_main(cut_command_tail(line.c_str()));
+    int exit_code = uninstaller_main(narrowed(cut_wide_command_tail(line.c_str())).c_str());
     set_program_edition(EDITION_32_BIT);
     return static_cast<DWORD>(exit_code);
   });

@@ -25,10 +25,13 @@ struct expected_box {
 // Compares the boxes shown with the expected ones, in order, with readable failures.
 void expect_boxes(const std::vector<expected_box> &expected);
 
-// The program as the 32-bit edition on 64-bit Windows, where it runs under WOW64; with
-// `edition_64_beside`, QuendalUninstall64.exe lies in its folder and runs the uninstaller's
-// own logic, as the 64-bit edition, on the same machine.
-void run_as_32_bit_edition_under_wow64(bool edition_64_beside);
+// The program as the 32-bit edition on 64-bit Windows, where it runs under WOW64, started with
+// `word` behind its name; with `edition_64_beside`, QuendalUninstall64.exe lies in its folder
+// and runs the uninstaller's own logic, as the 64-bit edition, on the same machine.
+void run_as_32_bit_edition_under_wow64(bool edition_64_beside, const std::string &word);
+// ASCII text as a wide string; a wide string as ASCII text, '?' for any other character.
+std::wstring widened(const std::string &ascii);
+std::string narrowed(const std::wstring &text);
 
 // Fixture for whole-run and step tests. Subclasses choose the machine in SetUp.
 class machine_test : public ::testing::Test {
