@@ -9,7 +9,8 @@ namespace {
 using namespace nt;
 using devices = win2000_test;
 
-const std::string id0 = "USB\\Vid_1E7A&Pid_0080";
+// As Windows 2000 writes it, the machine these tests play.
+const std::string id0 = spelled::device_id(0, spelling::win2000_xp);
 
 TEST(hardware_ids, whole_entries_of_the_list_within_its_size) {
   using namespace std::string_literals;
@@ -22,7 +23,8 @@ TEST(hardware_ids, whole_entries_of_the_list_within_its_size) {
       {"only entry", id0 + "\0\0"s, -1, 1},
       {"later entry", "USB\\Vid_1E7A&Pid_0080&Rev_0100\0USB\\Class_02\0"s + id0 + "\0\0"s, -1, 1},
       {"with a suffix only", id0 + "&Rev_0100\0\0"s, -1, 0},
-      {"shorter", "USB\\Vid_1E7A&Pid_008\0\0"s, -1, 0},
+      {"in the catalogue's own spelling", std::string(model_hardware_id(0)) + "\0\0"s, -1, 1},
+      {"shorter", "USB\\Vid_1e7a&Pid_008\0\0"s, -1, 0},
       // Windows matches ids in any letter case: the bus driver of Windows 2000 and XP writes
       // lower-case hex digits, that of Vista to 11 capitals.
       {"as Windows 2000 and XP write it",
@@ -175,7 +177,7 @@ struct confirm_row {
 };
 
 TEST_F(devices, models_1_and_2_are_asked_about_when_a_trace_is_found) {
-  const std::string id1 = model_hardware_id(1);
+  const std::string id1 = spelled::device_id(1, spelling::win2000_xp);
   const confirm_row rows[] = {
       {"model 0: no search, no question", 0, [] { install_model(0); }, {}, false, 0, 1},
       {"nothing found", 1, [] { install_decoys(); }, {}, false, 0, 0},
@@ -277,7 +279,7 @@ TEST_F(devices, models_1_and_2_are_asked_about_when_a_trace_is_found) {
 }
 
 TEST_F(devices, found_by_device_the_question_comes_even_when_the_file_probe_fails) {
-  sim::device_add(dev("A\\1", {model_hardware_id(2)}));
+  sim::device_add(dev("A\\1", {spelled::device_id(2, spelling::win2000_xp)}));
   sim::fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
   sim::answer(IDOK);
   sim::answer(IDOK);
