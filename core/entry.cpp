@@ -95,11 +95,11 @@ static int append_wide(wchar_t *target, size_t size, const wchar_t *source) {
 }
 
 // The 64-bit edition's path: this program's folder and the edition's file name. The hand-off
-// runs on Windows NT only, which keeps paths in UTF-16: read and joined so, a folder name that
-// the ANSI code page cannot spell, or whose bytes that code page would read as a double-byte
-// character swallowing the backslash after it (C:\Café\ where the code page is 932), still
-// names this program's own folder. Returns 0 (reported) when this program's own path cannot
-// be read whole.
+// runs on Windows NT only, which keeps paths in UTF-16, and reads and joins them so: an ANSI
+// path would name another folder where a character of the folder has no code in the ANSI code
+// page (it becomes '?'), or where its code is a lead byte of code page 932 (é is 0xE9 in code
+// page 1252) and a code-page-932 walk would take the backslash after it for a trail byte.
+// Returns 0 (reported) when this program's own path cannot be read whole.
 static int edition_64_path(wchar_t *path, size_t size) {
   wchar_t own[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
