@@ -583,9 +583,10 @@ std::string exported(const char *machine, reg_format format) {
 TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   std::string nt = ::testing::TempDir() + "snapshot_nt";
   machine_state("win2000");
-  sim::reg_set_value("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1E7A&PID_0080\\5&1a2b3c4d&0&1",
-                     "HardwareID", REG_MULTI_SZ,
-                     sim::multi_string({"USB\\VID_1E7A&PID_0080&REV_0100", "USB\\VID_1E7A&PID_0080"}));
+  sim::reg_set_value(
+      "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1E7A&PID_0080\\5&1a2b3c4d&0&1", "HardwareID",
+      REG_MULTI_SZ,
+      sim::multi_string({"USB\\VID_1E7A&PID_0080&REV_0100", "USB\\VID_1E7A&PID_0080"}));
   std::string registry, problem;
   ASSERT_TRUE(write_reg(reg_format_regedit5, registry, problem));
   std::string oem3;
