@@ -52,9 +52,15 @@ static void usage(std::FILE *to) {
                    "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
                    "real machine. --export writes the registry after the run as a .reg file;\n"
                    "--record writes the boxes and every change, one JSON object a line.\n"
-                   "Built-in machines:\n");
+                   "Built-in machines (--machine NAME):\n");
   for (const builtin_machine &m : builtin_machines())
-    std::fprintf(to, "  %-16s %s\n", m.name, m.summary);
+    if (m.snapshot.empty())
+      std::fprintf(to, "  %-19s %s\n", m.name, m.summary);
+  std::fprintf(to, "Built-in snapshots of real machines, as tools/snapshot.bat wrote them "
+                   "(--machine NAME):\n");
+  for (const builtin_machine &m : builtin_machines())
+    if (!m.snapshot.empty())
+      std::fprintf(to, "  %-19s %s\n", m.name, m.summary);
 }
 
 static bool usage_error(const rehearsal_io &io, const std::string &what) {
@@ -140,8 +146,10 @@ static bool load_machine(const options &o, const rehearsal_io &io, machine_descr
   std::vector<std::string> warnings;
   const builtin_machine *builtin = o.snapshot.empty() ? find_builtin_machine(o.machine) : nullptr;
   bool loaded = !o.snapshot.empty() ? read_snapshot(o.snapshot, m, warnings, error)
-                : builtin           ? read_machine_text(builtin->text, o.machine, "", m, error)
-                                    : read_machine_file(o.machine, m, error);
+                : builtin && !builtin->snapshot.empty()
+                    ? read_builtin_snapshot(*builtin, m, warnings, error)
+                : builtin ? read_machine_text(builtin->text, o.machine, "", m, error)
+                          : read_machine_file(o.machine, m, error);
   print_warnings(io, warnings);
   if (!loaded) {
     if (!builtin && o.snapshot.empty() && error.line == 0 && error.what == "cannot be read")
