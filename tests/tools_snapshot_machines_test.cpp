@@ -265,9 +265,8 @@ TEST(snapshot_machines, are_read_whole_and_lose_what_the_real_run_removes) {
     ASSERT_NE(builtin, nullptr);
     expect_embedded_whole(*builtin);
     machine_description m;
-    std::vector<std::string> warnings;
     load_error error;
-    if (!read_builtin_snapshot(*builtin, m, warnings, error)) {
+    if (!read_builtin_snapshot(*builtin, m, error)) {
       ADD_FAILURE() << describe(error);
       continue;
     }

@@ -315,19 +315,21 @@ static std::string replaced(std::string text, const std::string &from, const std
 }
 
 bool read_builtin_snapshot(const builtin_machine &machine, machine_description &description,
-                           std::vector<std::string> &warnings, load_error &error) {
+                           load_error &error) {
   std::string folder, problem;
   if (!unpack(machine, folder, problem)) {
-    error = load_error{machine.name, 0, "cannot be unpacked: " + problem};
+    error = load_error{machine.name, 0, "cannot be unpacked: " + problem, ""};
     return false;
   }
-  bool loaded = read_snapshot(folder, description, warnings, error);
+  bool loaded = read_snapshot(folder, description, error);
   remove_unpacked(folder);
-  for (std::string &w : warnings)
-    w = replaced(w, folder, machine.name);
-  for (load_error &w : description.warnings)
+  for (load_error &w : description.warnings) {
     w.file = replaced(w.file, folder, machine.name);
+    w.what = replaced(w.what, folder, machine.name);
+  }
   error.file = replaced(error.file, folder, machine.name);
   description.source = replaced(description.source, folder, machine.name);
+  // The unpacked folder is gone: no output can overwrite it.
+  description.inputs.clear();
   return loaded;
 }

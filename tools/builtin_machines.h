@@ -37,4 +37,4 @@ std::vector<builtin_machine> embedded_snapshot_machines();
 // afterwards, and what the reader says of that folder is said of the machine's name
 // ("win10-ja/INF.DIR:29: ...").
 bool read_builtin_snapshot(const builtin_machine &machine, machine_description &description,
-                           std::vector<std::string> &warnings, load_error &error);
+                           load_error &error);

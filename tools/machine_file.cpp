@@ -338,6 +338,7 @@ static bool read_inf(machine_reader &r, const std::vector<std::string> &w) {
   if (!text_file.empty()) {
     if (!read_bytes(join_path(r.base_directory, text_file), f.contents))
       return reader_fail(r, "cannot read the INF file '" + text_file + "'");
+    r.machine->inputs.push_back(join_path(r.base_directory, text_file));
   } else {
     size_t start = r.index;
     std::vector<std::string> block = take_block(r);
@@ -389,6 +390,7 @@ bool add_reg_file(machine_description &m, const std::string &path, load_error &e
   std::vector<reg_op> ops;
   if (!read_reg_file(path, format, ops, error, &m.warnings))
     return false;
+  m.inputs.push_back(path);
   if (!m.has_reg_format) {
     m.has_reg_format = true;
     m.registry_format = format;
@@ -650,7 +652,7 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
       return false;
   }
   if (!r.have_platform) {
-    error = load_error{file_name, 0, "no platform line: the machine needs one"};
+    error = load_error{file_name, 0, "no platform line: the machine needs one", ""};
     return false;
   }
   return true;
@@ -659,12 +661,14 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
 bool read_machine_file(const std::string &path, machine_description &machine, load_error &error) {
   std::string text;
   if (!read_bytes(path, text)) {
-    error = load_error{path, 0, "cannot be read"};
+    error = load_error{path, 0, "cannot be read", ""};
     return false;
   }
   size_t slash = path.rfind('/');
-  return read_machine_text(text, path, slash == std::string::npos ? "" : path.substr(0, slash),
-                           machine, error);
+  bool read = read_machine_text(text, path, slash == std::string::npos ? "" : path.substr(0, slash),
+                                machine, error);
+  machine.inputs.insert(machine.inputs.begin(), path);
+  return read;
 }
 
 static const char enum_branch[] = "SYSTEM\\CurrentControlSet\\Enum";
@@ -702,7 +706,14 @@ static void add_enum_devices() {
 }
 
 void apply_machine(const machine_description &m) {
-  if (m.win98) {
+  if (m.whole) {
+    sim::reset();
+    sim::set_version(m.win98 ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT, m.major, m.minor,
+                     m.build);
+    // On NT, CurrentControlSet is the system's link to the control set SYSTEM\Select names.
+    if (!m.win98)
+      sim::reg_add_link("SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001");
+  } else if (m.win98) {
     sim::machine_win98();
     sim::set_version(VER_PLATFORM_WIN32_WINDOWS, m.major, m.minor, m.build);
   } else {

@@ -108,10 +108,12 @@ static bool reader_fail(reg_reader &r, const std::string &what) {
 }
 
 static void warn(std::vector<load_error> *warnings, const std::string &file, int line,
-                 const std::string &what) {
+                 const std::string &what, const std::string &kind) {
   if (warnings)
-    warnings->push_back(load_error{file, line, what});
+    warnings->push_back(load_error{file, line, what, kind});
 }
+
+static const char replaced_kind[] = "characters outside code page 932 read as '?'";
 
 static std::string replaced_text(size_t replaced) {
   return std::to_string(replaced) + (replaced == 1 ? " character" : " characters") +
@@ -273,7 +275,8 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
       return reader_fail(r, "UTF-16 string data with an odd number of bytes");
     if (size_t replaced = utf16le_to_cp932_default(bytes, op.data))
       if (!r.skipping)
-        warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced));
+        warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced),
+             replaced_kind);
   } else {
     op.data = bytes;
   }
@@ -298,7 +301,8 @@ static bool read_key_line(reg_reader &r, const std::string &line) {
     for (const char *other : other_roots)
       if (ascii_iequal(parts[0], other)) {
         warn(r.warnings, r.file, line_number(r),
-             std::string("section of ") + other + " skipped: only " + root_name + " is simulated");
+             std::string("section of ") + other + " skipped: only " + root_name + " is simulated",
+             "");
         r.skipping = true;
         return true;
       }
@@ -325,6 +329,22 @@ static bool read_key_line(reg_reader &r, const std::string &line) {
   return true;
 }
 
+// A value line whose name or data cannot be read. regedit exports every value as it is,
+// malformed data included (hex(2) data of odd length, a string with line breaks written raw),
+// so such a value is skipped with a warning instead of refusing the file: it and the lines
+// that carry it on, up to the next line that starts a key, a value or a comment.
+static void skip_malformed_value(reg_reader &r, size_t first) {
+  warn(r.warnings, r.file, r.first_line + static_cast<int>(first),
+       "value skipped: " + r.error->what, "malformed values skipped");
+  r.index = first;
+  while (r.index + 1 < r.lines->size()) {
+    std::string next = trim((*r.lines)[r.index + 1]);
+    if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@' || next[0] == ';')
+      break;
+    ++r.index;
+  }
+}
+
 static bool read_value_line(reg_reader &r, const std::string &s, size_t i) {
   if (!r.in_key)
     return reader_fail(r, "a value before the first [key] line");
@@ -333,19 +353,23 @@ static bool read_value_line(reg_reader &r, const std::string &s, size_t i) {
   reg_op op;
   op.key = r.key;
   op.line = line_number(r);
+  size_t first = r.index;
   if (s[i] == '@') {
     ++i;
   } else if (!read_quoted(r, s, i, op.name)) {
-    return false;
+    skip_malformed_value(r, first);
+    return true;
   } else if (char_count(op.name) > max_value_name) {
     return reader_fail(r, "a value name of " + std::to_string(char_count(op.name)) +
                               " characters: Windows allows " + std::to_string(max_value_name));
   }
   i = skip_blanks(s, i);
-  if (i >= s.size() || s[i] != '=')
-    return reader_fail(r, "expected '=' after the value name");
-  if (!read_value_data(r, s, i + 1, op))
-    return false;
+  if (i >= s.size() || s[i] != '=' || !read_value_data(r, s, i + 1, op)) {
+    if (i >= s.size() || s[i] != '=')
+      reader_fail(r, "expected '=' after the value name");
+    skip_malformed_value(r, first);
+    return true;
+  }
   if (!r.skipping)
     r.ops->push_back(op);
   return true;
@@ -410,7 +434,8 @@ static bool utf16_lines(const std::string &text, const std::string &file_name,
       end -= 2;
     std::string converted;
     if (size_t replaced = utf16le_to_cp932_default(text.substr(start, end - start), converted))
-      warn(warnings, file_name, static_cast<int>(lines.size()) + 1, replaced_text(replaced));
+      warn(warnings, file_name, static_cast<int>(lines.size()) + 1, replaced_text(replaced),
+           replaced_kind);
     lines.push_back(converted);
     start = i + 2;
   }
@@ -461,24 +486,37 @@ bool read_reg_file(const std::string &path, reg_format &format, std::vector<reg_
   return read_reg_text(bytes.str(), path, format, ops, error, warnings);
 }
 
-void apply_reg(const std::vector<reg_op> &ops) {
-  for (const reg_op &op : ops) {
-    switch (op.kind) {
-    case reg_op::add_key:
-      if (!op.key.empty())
-        sim::reg_add_key(op.key);
-      break;
-    case reg_op::delete_key:
-      sim::reg_delete_key(op.key);
-      break;
-    case reg_op::set_value:
-      sim::reg_set_value(op.key, op.name, op.type, op.data);
-      break;
-    case reg_op::delete_value:
-      sim::reg_delete_value(op.key, op.name);
-      break;
-    }
+// regedit writes keys in name order, so a control set's content under CurrentControlSet comes
+// before SYSTEM\Select, whose "Current" names the numbered set that CurrentControlSet stands
+// for. Select's values are therefore set first, wherever the file has them.
+static bool select_value(const reg_op &op) {
+  return op.kind == reg_op::set_value && ascii_iequal(op.key, "SYSTEM\\Select");
+}
+
+static void apply_op(const reg_op &op) {
+  switch (op.kind) {
+  case reg_op::add_key:
+    if (!op.key.empty())
+      sim::reg_add_key(op.key);
+    break;
+  case reg_op::delete_key:
+    sim::reg_delete_key(op.key);
+    break;
+  case reg_op::set_value:
+    sim::reg_set_value(op.key, op.name, op.type, op.data);
+    break;
+  case reg_op::delete_value:
+    sim::reg_delete_value(op.key, op.name);
+    break;
   }
+}
+
+void apply_reg(const std::vector<reg_op> &ops) {
+  for (const reg_op &op : ops)
+    if (select_value(op))
+      apply_op(op);
+  for (const reg_op &op : ops)
+    apply_op(op);
 }
 
 // ---- Writing ----------------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include "tools/encoding.h"
 #include "tools/error_names.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <unordered_set>
@@ -640,6 +641,23 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
     out += "  " + line + "\n";
 }
 
+// What the run used that the snapshot could not show, by reason.
+static void render_not_known(const run_view &run, bool colour, std::string &out) {
+  if (run.not_known.empty())
+    return;
+  out += "\n" + paint(colour, cyan, "Not known (the snapshot cannot show it):") + "\n";
+  std::vector<std::string> reasons;
+  for (const not_known_item &i : run.not_known)
+    if (std::find(reasons.begin(), reasons.end(), i.why) == reasons.end())
+      reasons.push_back(i.why);
+  for (const std::string &why : reasons) {
+    out += "  " + why + ":\n";
+    for (const not_known_item &i : run.not_known)
+      if (i.why == why)
+        out += "    " + display_utf8(i.subject) + "\n";
+  }
+}
+
 std::string render_summary(const run_view &run, bool colour) {
   summary_state s{run, {}, {}, {}, {}, {}};
   walk(s);
@@ -667,5 +685,6 @@ std::string render_summary(const run_view &run, bool colour) {
     out += paint(colour, bold, "What the run removed, by model and step:") + "\n" + removals;
   render_failures(s, colour, out);
   render_kept(s, colour, out);
+  render_not_known(run, colour, out);
   return out;
 }
