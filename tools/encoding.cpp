@@ -146,3 +146,14 @@ std::string display_utf8(const std::string &cp932) {
   }
   return out;
 }
+
+std::string trim_backslashes(const std::string &s) {
+  size_t end = 0;
+  for (size_t i = 0; i < s.size();) {
+    size_t length = cp932_char_size(s.data() + i, s.size() - i);
+    if (length == 2 || s[i] != '\\')
+      end = i + length;
+    i += length;
+  }
+  return s.substr(0, end);
+}

@@ -35,3 +35,5 @@ std::string ascii_upper(const std::string &s);
 size_t char_count(const std::string &s);
 size_t find_char_of(const std::string &s, const char *set);
 size_t rfind_char_of(const std::string &s, const char *set);
+// The text without its trailing backslashes (a trail byte 0x5C, as of ソ, stays).
+std::string trim_backslashes(const std::string &s);

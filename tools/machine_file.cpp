@@ -258,18 +258,19 @@ static bool read_folder(machine_reader &r, const std::vector<std::string> &w) {
 // components, none of them empty.
 static bool backslash_path(const std::string &name, size_t least, size_t most) {
   size_t components = 1;
-  for (size_t i = 0; i < name.size(); ++i)
-    if (name[i] == '\\') {
-      if (i == 0 || i + 1 == name.size() || name[i + 1] == '\\')
-        return false;
-      ++components;
-    }
+  for (size_t i = find_char_of(name, "\\"); i != std::string::npos;) {
+    if (i == 0 || i + 1 == name.size() || name[i + 1] == '\\')
+      return false;
+    ++components;
+    size_t next = find_char_of(name.substr(i + 1), "\\");
+    i = next == std::string::npos ? next : i + 1 + next;
+  }
   return !name.empty() && components >= least && (most == 0 || components <= most);
 }
 
 // A device's "Driver" value: its class key's name and its number, "{class GUID}\NNNN".
 static bool is_driver_key_name(const std::string &name) {
-  return backslash_path(name, 2, 2) && name[0] == '{' && name[name.find('\\') - 1] == '}';
+  return backslash_path(name, 2, 2) && name[0] == '{' && name[find_char_of(name, "\\") - 1] == '}';
 }
 
 static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
@@ -375,9 +376,9 @@ static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
   machine_package p;
   if (!name_arg(r, w[1], p.oem_inf) || !name_arg(r, w[2], p.folder))
     return false;
-  if (p.oem_inf.find_first_of("\\/:") != std::string::npos)
+  if (find_char_of(p.oem_inf, "\\/:") != std::string::npos)
     return reader_fail(r, "'" + w[1] + "' is not a bare INF name such as oem3.inf");
-  if (p.folder.find_first_of("\\/:") != std::string::npos || package_inf_name(p.folder).empty())
+  if (find_char_of(p.folder, "\\/:") != std::string::npos || package_inf_name(p.folder).empty())
     return reader_fail(r, "'" + w[2] +
                               "' is not a driver store folder name such as "
                               "q40pusb.inf_x86_1a2b3c4d");

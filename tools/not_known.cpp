@@ -26,9 +26,7 @@ static std::string call_path(const machine_description &m, const sim::call &c, b
     std::string path = c.subject;
     if (ascii_iequal(path.substr(0, sizeof hklm - 1), hklm))
       path = path.substr(sizeof hklm - 1);
-    while (!path.empty() && path.back() == '\\')
-      path.pop_back();
-    return path;
+    return trim_backslashes(path);
   }
   if (c.function == "SetFileAttributesA" || c.function == "DeleteFileA")
     return c.subject;

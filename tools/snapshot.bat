@@ -34,6 +34,8 @@ rem   - dir /b /a-d lists the names (long names on Windows 98 too) of all files,
 rem     system ones included; attrib lists every file with its attribute letters and full
 rem     path; both print a "not found" message for an empty folder, which uninstall-sim
 rem     recognises;
+rem   - copies keep the read-only attribute of their INF file: the copies of an earlier
+rem     snapshot lose it (attrib -r, or del /f) before they are deleted;
 rem   - COMMAND.COM writes its complaints (md of a folder that exists, copy of nothing) to
 rem     standard output, which "> nul" silences; CMD.EXE writes them to standard error, which
 rem     only CMD.EXE can redirect ("2> nul"), so the two have sections of their own;
@@ -62,9 +64,11 @@ attrib %windir%\inf\*.* > %1\INF.ATT
 dir /b /a-d %windir%\inf\other > %1\OTHER.DIR
 attrib %windir%\inf\other\*.* > %1\OTHER.ATT
 md %1\OEMINF > nul
+if exist %1\OEMINF\*.inf attrib -r %1\OEMINF\*.inf
 if exist %1\OEMINF\*.inf del %1\OEMINF\*.inf
 copy %windir%\inf\oem*.inf %1\OEMINF > nul
 md %1\OTHERINF > nul
+if exist %1\OTHERINF\*.inf attrib -r %1\OTHERINF\*.inf
 if exist %1\OTHERINF\*.inf del %1\OTHERINF\*.inf
 copy %windir%\inf\other\*.inf %1\OTHERINF > nul
 echo Snapshot written to %1. Rehearse with: uninstall-sim --snapshot %1
@@ -88,7 +92,7 @@ set READ=%windir%\Sysnative
 if not exist "%SNAP%\" md "%SNAP%"
 if not exist "%SNAP%\" goto end
 for %%F in (VER.TXT WHERE.TXT SYSTEM.REG ENUM.REG INF.DIR INF.ATT OTHER.DIR OTHER.ATT SYSTEM.DIR SYSTEM.ATT DRIVERS.DIR DRIVERS.ATT) do if exist "%SNAP%\%%F" del "%SNAP%\%%F"
-for %%F in (OEMINF OTHERINF) do if exist "%SNAP%\%%F\*.inf" del /q "%SNAP%\%%F\*.inf"
+for %%F in (OEMINF OTHERINF) do if exist "%SNAP%\%%F\*.inf" del /f /q "%SNAP%\%%F\*.inf"
 ver > "%SNAP%\VER.TXT"
 echo windows %windir%> "%SNAP%\WHERE.TXT"
 echo family %FAMILY%>> "%SNAP%\WHERE.TXT"

@@ -121,9 +121,7 @@ static std::string below_hklm(const std::string &subject) {
   std::string out = subject;
   if (ascii_iequal(out.substr(0, sizeof hklm - 1), hklm))
     out = out.substr(sizeof hklm - 1);
-  while (!out.empty() && out.back() == '\\')
-    out.pop_back();
-  return out;
+  return trim_backslashes(out);
 }
 
 static bool starts_with_path(const std::string &path, const std::string &prefix) {
@@ -391,7 +389,7 @@ static group &group_of(summary_state &s, const position &p) {
 }
 
 static std::string folder_of(const std::string &path) {
-  size_t slash = path.rfind('\\');
+  size_t slash = rfind_char_of(path, "\\");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
