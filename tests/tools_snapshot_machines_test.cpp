@@ -8,6 +8,7 @@
 #include "tools/builtin_machines.h"
 #include "tools/encoding.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -299,4 +300,17 @@ TEST(snapshot_machines, are_read_whole_and_lose_what_the_real_run_removes) {
   if (!waiting.empty())
     GTEST_SKIP() << "rehearsals of the Windows 2000-family machines wait for hardware ids matched "
                     "in any letter case (issue 16, branch devices)";
+}
+
+// Without a temporary folder to unpack into, the machine is refused before anything runs.
+TEST(snapshot_machines, need_a_temporary_folder) {
+  std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  setenv("TMPDIR", "/nonexistent/tmp", 1);
+  sim::reset();
+  sim_run run = run_uninstall_sim({"--machine", "win10-en", "--yes"});
+  saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("uninstall-sim: win10-en: cannot be unpacked: "), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(sim::calls().empty());
 }
