@@ -67,21 +67,79 @@ static char ascii_upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The character at s[i] upper-cased: its length, and its one or two bytes in `out`.
+static inline size_t upper_char(const std::string &s, size_t i, unsigned char out[2]) {
+  size_t n = char_length(s, i);
+  if (n == 2) {
+    unsigned c =
+        fold_double(static_cast<unsigned char>(s[i]) << 8 | static_cast<unsigned char>(s[i + 1]));
+    out[0] = static_cast<unsigned char>(c >> 8);
+    out[1] = static_cast<unsigned char>(c & 0xFF);
+  } else {
+    out[0] = static_cast<unsigned char>(ascii_upper(s[i]));
+  }
+  return n;
+}
+
 std::string upper(const std::string &s) {
   std::string r = s;
+  unsigned char c[2];
   for (size_t i = 0; i < r.size();) {
-    size_t n = char_length(r, i);
-    if (n == 2) {
-      unsigned c =
-          fold_double(static_cast<unsigned char>(r[i]) << 8 | static_cast<unsigned char>(r[i + 1]));
-      r[i] = static_cast<char>(c >> 8);
-      r[i + 1] = static_cast<char>(c & 0xFF);
-    } else {
-      r[i] = ascii_upper(r[i]);
-    }
+    size_t n = upper_char(s, i, c);
+    for (size_t k = 0; k < n; ++k)
+      r[i + k] = static_cast<char>(c[k]);
     i += n;
   }
   return r;
+}
+
+int compare_names(const std::string &a, const std::string &b) {
+  // Called for every subkey looked up, on names that often share a long start
+  // (VEN_8086&DEV_1A2B...): whole characters the two have in common are passed over first,
+  // and ASCII characters are compared as they are.
+  size_t ia = 0, n = std::min(a.size(), b.size());
+  while (ia < n && a[ia] == b[ia]) {
+    size_t length = char_length(a, ia);
+    if (length == 2 && (ia + 1 >= n || a[ia + 1] != b[ia + 1]))
+      break;
+    ia += length;
+  }
+  // From there both are upper-cased a character at a time; a double-byte character of one
+  // may face a single-byte one and the next of the other.
+  unsigned char ca[2] = {}, cb[2] = {};
+  size_t ib = ia;        // the next character of a / b
+  size_t na = 0, nb = 0; // the length of the current one
+  size_t pa = 0, pb = 0; // how many of its bytes have been compared
+  for (;;) {
+    if (pa == na && pb == nb && ia < a.size() && ib < b.size() &&
+        static_cast<unsigned char>(a[ia]) < 0x80 && static_cast<unsigned char>(b[ib]) < 0x80) {
+      char x = ascii_upper(a[ia++]), y = ascii_upper(b[ib++]);
+      if (x != y)
+        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
+      continue;
+    }
+    if (pa == na) {
+      if (ia == a.size())
+        break;
+      na = upper_char(a, ia, ca);
+      ia += na;
+      pa = 0;
+    }
+    if (pb == nb) {
+      if (ib == b.size())
+        break;
+      nb = upper_char(b, ib, cb);
+      ib += nb;
+      pb = 0;
+    }
+    if (ca[pa] != cb[pb])
+      return ca[pa] < cb[pb] ? -1 : 1;
+    ++pa;
+    ++pb;
+  }
+  bool a_left = pa < na || ia < a.size();
+  bool b_left = pb < nb || ib < b.size();
+  return a_left == b_left ? 0 : a_left ? 1 : -1;
 }
 
 std::string lower(const std::string &s) {
