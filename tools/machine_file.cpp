@@ -391,16 +391,30 @@ static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
-bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
-  reg_format format = reg_format_regedit5;
-  std::vector<reg_op> ops;
-  if (!read_reg_file(path, format, ops, error, &m.warnings))
-    return false;
+static void note_reg_format(machine_description &m, reg_format format) {
   if (!m.has_reg_format) {
     m.has_reg_format = true;
     m.registry_format = format;
   }
-  m.registry.insert(m.registry.end(), ops.begin(), ops.end());
+}
+
+bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
+  reg_format format = reg_format_regedit5;
+  if (!read_reg_file(path, format, m.registry, error, &m.warnings))
+    return false;
+  note_reg_format(m, format);
+  return true;
+}
+
+bool add_reg_export(machine_description &m, const std::string &path, load_error &error) {
+  if (!m.registry_keys)
+    m.registry_keys = sim::registry_tree_new();
+  sim::registry_tree &keys = *m.registry_keys;
+  reg_format format = reg_format_regedit5;
+  if (!read_reg_file(
+          path, format, [&keys](const reg_op &op) { apply_reg(op, keys); }, error, &m.warnings))
+    return false;
+  note_reg_format(m, format);
   return true;
 }
 
@@ -426,8 +440,13 @@ static bool read_registry(machine_reader &r, const std::vector<std::string> &w) 
     block[i] = converted;
   }
   r.index = start + block.size();
-  return read_reg_body(block, static_cast<int>(start) + 2, reg_format_regedit4, r.file, m.registry,
-                       *r.error, &m.warnings);
+  std::vector<reg_op> ops;
+  if (!read_reg_body(block, static_cast<int>(start) + 2, reg_format_regedit4, r.file, ops, *r.error,
+                     &m.warnings))
+    return false;
+  for (const reg_op &op : ops)
+    add_reg_op(m.registry, op);
+  return true;
 }
 
 static bool read_link(machine_reader &r, const std::vector<std::string> &w) {
@@ -722,6 +741,8 @@ void apply_machine(const machine_description &m) {
     sim::set_system_directory(m.system_directory);
   for (const auto &link : m.links)
     sim::reg_add_link(link.first, link.second);
+  if (m.registry_keys)
+    sim::reg_import(*m.registry_keys);
   apply_reg(m.registry);
   for (const machine_file_entry &f : m.files) {
     if (f.folder) {

@@ -178,7 +178,7 @@ static bool read_registry(snapshot_reader &r, const std::string &name, bool requ
     r.warnings->push_back(shown(r, name) + ": missing; the machine has no such registry branch");
     return true;
   }
-  return add_reg_file(*r.machine, p.string(), *r.error);
+  return add_reg_export(*r.machine, p.string(), *r.error);
 }
 
 // ---- Listings ---------------------------------------------------------------------------
