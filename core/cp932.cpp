@@ -3,10 +3,6 @@
 // (lead byte * 256 + trail byte), as the ANSI multibyte comparisons of Windows do.
 #include "core/cp932.h"
 
-int cp932_is_lead_byte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 const char *cp932_next(const char *p) {
   return p + (cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1);
 }

@@ -5,8 +5,11 @@
 
 #include <stddef.h>
 
-// 1 when the byte starts a double-byte character.
-int cp932_is_lead_byte(unsigned char byte);
+// 1 when the byte starts a double-byte character. Inline: the hosted tools step through
+// hundreds of megabytes of text with it.
+inline int cp932_is_lead_byte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 // The character after the one at `p`: two bytes on for a lead byte, one otherwise, and one
 // for a lead byte followed by the terminator. Walks that stop at the terminator therefore
 // never pass it, and a trail byte (which may be 0x5C, the backslash) is never read as a

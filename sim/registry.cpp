@@ -126,16 +126,33 @@ static bool after_last_subkey(const key_node &k, const std::string &name) {
   return !k.subkeys || k.subkeys->empty() || compare_names(name, (*k.subkeys->rbegin())->name) > 0;
 }
 
-static key_node *child(key_node &k, const std::string &name) {
+// The subkey of that name and where it stands; null when there is none.
+static key_node *find_child(key_node &k, const std::string &name, subkey_set::iterator &position) {
   if (after_last_subkey(k, name))
     return nullptr;
-  auto it = k.subkeys->find(name);
-  return it == k.subkeys->end() ? nullptr : it->get();
+  position = k.subkeys->find(name);
+  return position == k.subkeys->end() ? nullptr : position->get();
+}
+
+static key_node *child(key_node &k, const std::string &name) {
+  subkey_set::iterator ignored;
+  return find_child(k, name, ignored);
+}
+
+// Whether a key is SYSTEM (`name`) below the root, or (`name` "Select") a subkey of it: the
+// keys that decide what CurrentControlSet stands for (machine::alias_epoch).
+static bool is_system_key(const key_node &k) {
+  return k.parent && !k.parent->parent && ieq(k.name, "SYSTEM");
+}
+static bool is_select_key(const key_node &k) {
+  return k.parent && is_system_key(*k.parent) && ieq(k.name, "Select");
 }
 
 // Makes a key (with its subtree) a subkey of `parent`, which has none of its name, keeping
-// the parent's enumeration cursor on the same key.
-static key_node *adopt_child(key_node &parent, std::unique_ptr<key_node> node) {
+// the parent's enumeration cursor on the same key; returns where it stands.
+static subkey_set::iterator insert_child(key_node &parent, std::unique_ptr<key_node> node) {
+  if (is_system_key(parent))
+    ++m().alias_epoch;
   bool last = after_last_subkey(parent, node->name);
   node->parent = &parent;
   if (!parent.subkeys)
@@ -144,25 +161,29 @@ static key_node *adopt_child(key_node &parent, std::unique_ptr<key_node> node) {
                         compare_names(node->name, (*parent.cursor->at)->name) < 0))
     ++parent.cursor->index;
   if (last)
-    return parent.subkeys->insert(parent.subkeys->end(), std::move(node))->get();
-  return parent.subkeys->insert(std::move(node)).first->get();
+    return parent.subkeys->insert(parent.subkeys->end(), std::move(node));
+  return parent.subkeys->insert(std::move(node)).first;
+}
+
+static key_node *adopt_child(key_node &parent, std::unique_ptr<key_node> node) {
+  return insert_child(parent, std::move(node))->get();
+}
+
+static std::unique_ptr<key_node> new_key(std::string name) {
+  std::unique_ptr<key_node> node(new key_node());
+  node->name = std::move(name);
+  return node;
 }
 
 static key_node *add_child(key_node &parent, std::string name) {
-  std::unique_ptr<key_node> node(new key_node());
-  node->name = std::move(name);
-  return adopt_child(parent, std::move(node));
+  return adopt_child(parent, new_key(std::move(name)));
 }
 
 // Takes a key out of its parent's list, keeping the parent's enumeration cursor on the
 // same index: after a deletion the next key moves up into the deleted one's place. Returns
 // the key, which the caller keeps (a deleted key) or lets go (one a failed walk made).
-static std::unique_ptr<key_node> remove_child(key_node &parent, const key_node &k) {
-  if (!parent.subkeys)
-    return nullptr;
-  auto it = parent.subkeys->find(k.name);
-  if (it == parent.subkeys->end() || it->get() != &k)
-    return nullptr;
+static std::unique_ptr<key_node> remove_child(key_node &parent, subkey_set::iterator it) {
+  const key_node &k = **it;
   if (parent.cursor) {
     if (it == parent.cursor->at)
       ++parent.cursor->at;
@@ -173,6 +194,15 @@ static std::unique_ptr<key_node> remove_child(key_node &parent, const key_node &
   std::unique_ptr<key_node> out = std::move(parent.subkeys->extract(it).value());
   out->parent = nullptr;
   return out;
+}
+
+static std::unique_ptr<key_node> remove_child(key_node &parent, const key_node &k) {
+  if (!parent.subkeys)
+    return nullptr;
+  auto it = parent.subkeys->find(k.name);
+  if (it == parent.subkeys->end() || it->get() != &k)
+    return nullptr;
+  return remove_child(parent, it);
 }
 
 // The subkey at an index of the enumeration order, reached from the nearest of the first
@@ -315,18 +345,40 @@ static key_node *ensure_walked(registry_tree &tree, const std::string &path) {
 
 // Where the name that starts at path[i] ends: at the next backslash of its own, or the end.
 static size_t name_end(const std::string &path, size_t i) {
+  size_t end = std::min(path.find('\\', i), path.size());
+  if (std::all_of(path.begin() + i, path.begin() + end, [](char c) { return (c & 0x80) == 0; }))
+    return end; // ASCII: no byte is a trail byte
   while (i < path.size() && path[i] != '\\')
     i += char_length(path, i);
   return i;
 }
 
+// How many bytes two texts share at their start; compared eight at a time.
+static size_t common_start(const std::string &a, const std::string &b) {
+  size_t n = std::min(a.size(), b.size()), i = 0;
+  for (uint64_t x, y; i + 8 <= n; i += 8) {
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y)
+      break;
+  }
+  while (i < n && a[i] == b[i])
+    ++i;
+  return i;
+}
+
 // Whether a name resolved before still leads where it led: its key is not deleted, and an
-// alias still stands for the same target (CurrentControlSet follows Select\Current).
-static bool still_resolved(const resolved_name &name) {
+// alias still stands for the same target (CurrentControlSet follows Select\Current), which
+// needs a new look only after a change that may have moved it.
+static bool still_resolved(resolved_name &name) {
   if (name.key->deleted)
     return false;
-  return !name.alias || (!name.alias->deleted && name.alias->alias &&
-                         link_target(*name.alias->alias) == name.target);
+  if (!name.alias || name.epoch == m().alias_epoch)
+    return true;
+  if (name.alias->deleted || !name.alias->alias || link_target(*name.alias->alias) != name.target)
+    return false;
+  name.epoch = m().alias_epoch;
+  return true;
 }
 
 // ensure() with a shortcut for what loading a machine does: a .reg file names each key
@@ -337,14 +389,16 @@ static bool still_resolved(const resolved_name &name) {
 // missing) takes ensure_walked().
 static key_node *ensure(registry_tree &tree, const std::string &path) {
   resolved_path &last = tree.last_ensured;
-  size_t same = 0; // bytes shared with the previous path
-  while (same < path.size() && same < last.path.size() && path[same] == last.path[same])
-    ++same;
+  size_t same = common_start(path, last.path);
   size_t known = 0; // names of the previous path that this one repeats in full
   while (known < last.names.size() && last.names[known].end <= same &&
          (last.names[known].end == path.size() || path[last.names[known].end] == '\\') &&
          still_resolved(last.names[known]))
     ++known;
+  // The previous path's name after those: mostly the sibling before the next name, which
+  // then is the key after it (subkeys are named in their order).
+  bool have_sibling = known < last.names.size();
+  resolved_name sibling = have_sibling ? last.names[known] : resolved_name();
   last.names.resize(known);
   last.path = path;
   size_t i = known ? last.names.back().end : root_prefix_length(path);
@@ -356,13 +410,24 @@ static key_node *ensure(registry_tree &tree, const std::string &path) {
     if (i == path.size())
       return cur;
     size_t end = name_end(path, i);
-    key_node *next = child(*cur, path.substr(i, end - i));
-    if (!next)
+    std::string name_text = path.substr(i, end - i);
+    resolved_name name{end, nullptr, {}, nullptr, std::string(), m().alias_epoch};
+    key_node *at_sibling = have_sibling ? (sibling.alias ? sibling.alias : sibling.key) : nullptr;
+    if (at_sibling && !at_sibling->deleted && at_sibling->parent == cur) {
+      auto after = std::next(sibling.position);
+      if (after != cur->subkeys->end() && compare_names(name_text, (*after)->name) == 0) {
+        name.key = after->get();
+        name.position = after;
+      }
+    }
+    have_sibling = false;
+    if (!name.key)
+      name.key = find_child(*cur, name_text, name.position);
+    if (!name.key)
       break;
-    resolved_name name{end, next, nullptr, std::string()};
-    if (next->alias) {
-      name.alias = next;
-      name.target = link_target(*next->alias);
+    if (name.key->alias) {
+      name.alias = name.key;
+      name.target = link_target(*name.alias->alias);
       name.key = walk(m().registry.root.get(), split_names(name.target), false, nullptr);
       if (!name.key) {
         last.names.clear();
@@ -385,8 +450,9 @@ static key_node *ensure(registry_tree &tree, const std::string &path) {
   for (size_t at = i; at < path.size();) {
     size_t end = name_end(path, at);
     if (end > at) {
-      cur = add_child(*cur, path.substr(at, end - at));
-      last.names.push_back(resolved_name{end, cur, nullptr, std::string()});
+      subkey_set::iterator position = insert_child(*cur, new_key(path.substr(at, end - at)));
+      cur = position->get();
+      last.names.push_back(resolved_name{end, cur, position, nullptr, std::string(), 0});
     }
     at = end + 1;
   }
@@ -401,6 +467,7 @@ static key_node *ensure(const std::string &path) {
 // in enumeration order), or only the key itself when `record_subtree` is false.
 static void unlink_key(key_node &k, bool record, bool record_subtree) {
   key_node *parent = k.parent;
+  ++m().alias_epoch;
   if (record) {
     if (record_subtree) {
       visit_subtree(k, key_path(&k), [](key_node &, const std::string &path) {
@@ -433,6 +500,8 @@ static size_t find_value(key_node &k, const std::string &name) {
 }
 
 static void erase_value(key_node &k, size_t i) {
+  if (is_select_key(k))
+    ++m().alias_epoch;
   k.values.erase(k.values.begin() + static_cast<std::ptrdiff_t>(i));
   k.value_index.reset(); // positions moved: made again when next needed
 }
@@ -496,6 +565,8 @@ bool reg_add_key(const std::string &path) {
 namespace detail {
 // Sets a value of a key: the one of that name replaced, else a new one after the others.
 static void set_value(key_node &k, const std::string &name, DWORD type, const std::string &data) {
+  if (is_select_key(k))
+    ++m().alias_epoch;
   size_t i = find_value(k, name);
   if (i != std::string::npos) {
     k.values[i].type = type;
@@ -542,6 +613,7 @@ void reg_add_link(const std::string &alias, const std::string &target) {
     return;
   if (key_node *old = child(*parent, leaf))
     unlink_key(*old, false, false);
+  ++m().alias_epoch;
   key_node *node = add_child(*parent, leaf);
   node->alias.reset(new key_alias());
   node->alias->target = trim_backslashes(strip_root(target));
@@ -706,15 +778,15 @@ void reg_import(registry_tree &tree) {
     if (!s.from->subkeys)
       continue;
     for (auto it = s.from->subkeys->begin(); it != s.from->subkeys->end();) {
-      key_node &k = **it++;
-      std::string path = below(s.path, k.name);
+      auto current = it++; // `it` stays valid when the current key moves out
+      key_node &k = **current;
       key_node *there = child(*s.to, k.name);
       if (there && there->alias)
-        through_aliases.push_back({&k, path});
+        through_aliases.push_back({&k, below(s.path, k.name)});
       else if (there)
-        todo.push_back(step{&k, there, path});
+        todo.push_back(step{&k, there, below(s.path, k.name)});
       else
-        adopt_child(*s.to, remove_child(*s.from, k)); // the iterator has moved past it
+        adopt_child(*s.to, remove_child(*s.from, current));
     }
   }
   for (const auto &aliased : through_aliases)

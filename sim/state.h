@@ -114,13 +114,16 @@ struct key_handle {
   REGSAM access;
 };
 
-// A name of the path ensure() resolved last: where it ends in the path, and the key it led
-// to; for an alias, the alias and the target it stood for then.
+// A name of the path ensure() resolved last: where it ends in the path, the key it led to
+// and where that key (or the alias that led to it) stands among its parent's subkeys; for an
+// alias, the alias and the target it stood for then.
 struct resolved_name {
   size_t end;
   key_node *key;
+  subkey_set::iterator position;
   key_node *alias;
   std::string target;
+  unsigned long epoch; // machine::alias_epoch when the alias was resolved
 };
 struct resolved_path {
   std::string path; // as the caller wrote it
@@ -201,6 +204,10 @@ struct machine {
   registry_tree registry;
   std::vector<std::unique_ptr<key_node>> deleted_keys; // until the next reset (key_node)
   std::map<uintptr_t, key_handle> keys;
+  // Counts the changes that may make an alias stand for another key: a deletion, a new alias,
+  // a new subkey of SYSTEM or a change of SYSTEM\Select's values (CurrentControlSet follows
+  // Select\Current). While it stays the same, an alias resolved before needs no new look.
+  unsigned long alias_epoch = 0;
 
   std::map<std::string, file_entry> files; // by upper-cased normalised path
 

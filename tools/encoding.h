@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Each returns false, leaving `out` unspecified, when the input is not valid in its encoding
 // or a character has no counterpart in the target.
@@ -25,3 +26,5 @@ std::string display_utf8(const std::string &cp932);
 
 // Equality without regard to ASCII letter case, as Windows compares registry and file names.
 bool ascii_iequal(const std::string &a, const std::string &b);
+// Whether `text` starts with `prefix` (ASCII) in any letter case; no copy is made.
+bool ascii_starts_with(std::string_view text, const char *prefix);

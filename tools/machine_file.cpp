@@ -406,13 +406,34 @@ bool add_reg_file(machine_description &m, const std::string &path, load_error &e
   return true;
 }
 
+// Whether a key path lies in CurrentControlSet's branch of SYSTEM.
+static bool in_current_control_set(const std::string &key) {
+  static const char branch[] = "SYSTEM\\CurrentControlSet";
+  size_t n = sizeof branch - 1;
+  return ascii_starts_with(key, branch) && (key.size() == n || key[n] == '\\');
+}
+
 bool add_reg_export(machine_description &m, const std::string &path, load_error &error) {
   if (!m.registry_keys)
     m.registry_keys = sim::registry_tree_new();
   sim::registry_tree &keys = *m.registry_keys;
+  reg_op_list &replayed = m.registry;
+  bool nt = !m.win98;
+  // regedit exports the content of CurrentControlSet, NT's link to the control set that
+  // SYSTEM\Select names, in full beside that control set. Those keys are kept as operations
+  // (applied after the keys, through the link, with Select in place), not held twice as keys.
+  // A value belongs to the key line before it: the choice is made at each key line.
+  bool replay = false;
+  auto sink = [&keys, &replayed, nt, &replay](const reg_op &op) {
+    if (op.kind == reg_op::add_key || op.kind == reg_op::delete_key)
+      replay = nt && in_current_control_set(op.key);
+    if (replay)
+      add_reg_op(replayed, op);
+    else
+      apply_reg(op, keys);
+  };
   reg_format format = reg_format_regedit5;
-  if (!read_reg_file(
-          path, format, [&keys](const reg_op &op) { apply_reg(op, keys); }, error, &m.warnings))
+  if (!read_reg_file(path, format, sink, error, &m.warnings))
     return false;
   note_reg_format(m, format);
   return true;

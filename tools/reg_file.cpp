@@ -70,18 +70,6 @@ static size_t char_count(std::string_view s) {
   return n;
 }
 
-// Whether `s` starts with `word` (ASCII), in any letter case.
-static bool starts_with_word(std::string_view s, const char *word) {
-  size_t n = std::strlen(word);
-  if (s.size() < n)
-    return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::toupper(static_cast<unsigned char>(s[i])) !=
-        std::toupper(static_cast<unsigned char>(word[i])))
-      return false;
-  return true;
-}
-
 // Windows' limits on what a registry holds (Microsoft's "Registry element size limits"): a
 // key name of 255 characters, a value name of 16,383, a tree 512 levels deep (counted here
 // below HKEY_LOCAL_MACHINE). A file beyond them could not have been exported from Windows.
@@ -89,14 +77,32 @@ static const size_t max_key_name = 255;
 static const size_t max_value_name = 16383;
 static const size_t max_key_depth = 512;
 
-// Where each name of a key path ends (at a backslash that is a character of its own, or at
-// the end): the names are the pieces between.
-static void name_ends(std::string_view path, std::vector<size_t> &ends) {
-  ends.clear();
-  for (size_t i = 0; i < path.size(); i += char_length(path, i))
-    if (path[i] == '\\')
-      ends.push_back(i);
-  ends.push_back(path.size());
+// A name of a key path: where it ends (at a backslash that is a character of its own, or at
+// the end of the path) and how many characters it has.
+struct path_name {
+  size_t end;
+  size_t chars;
+};
+
+static void path_names(std::string_view path, std::vector<path_name> &names) {
+  names.clear();
+  for (size_t start = 0;;) {
+    size_t end = std::min(path.find('\\', start), path.size());
+    std::string_view piece = path.substr(start, end - start);
+    if (std::all_of(piece.begin(), piece.end(), [](char c) { return (c & 0x80) == 0; })) {
+      names.push_back(path_name{end, end - start}); // ASCII: no byte is a trail byte
+    } else {
+      // A double-byte character's trail byte may be 0x5C: the name ends at the first
+      // backslash that is a character of its own.
+      size_t chars = 0;
+      for (end = start; end < path.size() && path[end] != '\\'; end += char_length(path, end))
+        ++chars;
+      names.push_back(path_name{end, chars});
+    }
+    if (end == path.size())
+      return;
+    start = end + 1;
+  }
 }
 
 // ---- Reading ----------------------------------------------------------------------------
@@ -118,8 +124,8 @@ struct reg_reader {
   bool key_deleted;
   bool skipping; // in a section of another root: read, but not kept
   std::string key;
-  reg_op op;                // the operation being read
-  std::vector<size_t> ends; // where the names of a key line's path end
+  reg_op op;                    // the operation being read
+  std::vector<path_name> names; // those of a key line's path
   const reg_sink *sink;
   load_error *error;
   std::vector<load_error> *warnings; // may be null
@@ -216,6 +222,15 @@ static bool read_hex_bytes(reg_reader &r, size_t i, std::string &bytes) {
   bool need_byte = false;
   for (;;) {
     std::string_view s = r.line;
+    int high, low;
+    if (i + 2 < s.size() && s[i + 2] == ',' && (high = hex_digit(s[i])) >= 0 &&
+        (low = hex_digit(s[i + 1])) >= 0) {
+      // "xx," as the tools write every byte but a line's last.
+      bytes += static_cast<char>(high * 16 + low);
+      i += 3;
+      need_byte = true;
+      continue;
+    }
     i = skip_blanks(s, i);
     if (i < s.size() && s[i] == '\\' && rest_is_empty(s, i + 1)) {
       if (!next_line(r))
@@ -271,7 +286,7 @@ static bool read_value_data(reg_reader &r, std::string_view s, size_t i, reg_op 
     op.data += '\0';
     return true;
   }
-  if (starts_with_word(rest, "dword:")) {
+  if (ascii_starts_with(rest, "dword:")) {
     i += 6;
     unsigned long value = 0;
     size_t start = i;
@@ -285,10 +300,10 @@ static bool read_value_data(reg_reader &r, std::string_view s, size_t i, reg_op 
       op.data += static_cast<char>((value >> shift) & 0xFF);
     return true;
   }
-  if (starts_with_word(rest, "hex:")) {
+  if (ascii_starts_with(rest, "hex:")) {
     op.type = REG_BINARY;
     i += 4;
-  } else if (starts_with_word(rest, "hex(")) {
+  } else if (ascii_starts_with(rest, "hex(")) {
     i += 4;
     unsigned long type = 0;
     if (!read_hex_number(s, i, 8, type) || i + 1 >= s.size() || s[i] != ')' || s[i + 1] != ':')
@@ -318,20 +333,20 @@ static bool read_key_line(reg_reader &r, std::string_view line) {
     return reader_fail(r, "a key line must end with ']'");
   bool deletion = line.size() > 1 && line[1] == '-';
   std::string_view path = line.substr(deletion ? 2 : 1, line.size() - (deletion ? 3 : 2));
-  std::vector<size_t> &ends = r.ends;
-  name_ends(path, ends);
-  std::string_view root = path.substr(0, ends[0]);
+  std::vector<path_name> &names = r.names;
+  path_names(path, names);
+  std::string_view root = path.substr(0, names[0].end);
   r.in_key = true;
   r.key_deleted = deletion;
   r.skipping = false;
-  if (root.size() != std::strlen(root_name) || !starts_with_word(root, root_name)) {
+  if (root.size() != std::strlen(root_name) || !ascii_starts_with(root, root_name)) {
     // A whole-registry export holds the other roots too; the uninstaller reads only
     // HKEY_LOCAL_MACHINE, so their sections (and the values in them) are left out.
     static const char *other_roots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                         "HKEY_USERS",        "HKEY_CURRENT_CONFIG",
                                         "HKEY_DYN_DATA",     "HKEY_PERFORMANCE_DATA"};
     for (const char *other : other_roots)
-      if (root.size() == std::strlen(other) && starts_with_word(root, other)) {
+      if (root.size() == std::strlen(other) && ascii_starts_with(root, other)) {
         warn(r.warnings, r.file, line_number(r),
              std::string("section of ") + other + " skipped: only " + root_name + " is simulated");
         r.skipping = true;
@@ -339,18 +354,17 @@ static bool read_key_line(reg_reader &r, std::string_view line) {
       }
     return reader_fail(r, "unknown root key '" + std::string(root) + "'");
   }
-  if (ends.size() - 1 > max_key_depth)
-    return reader_fail(r, "the key is " + std::to_string(ends.size() - 1) +
+  if (names.size() - 1 > max_key_depth)
+    return reader_fail(r, "the key is " + std::to_string(names.size() - 1) +
                               " levels deep: Windows allows " + std::to_string(max_key_depth));
-  for (size_t p = 1; p < ends.size(); ++p) {
-    std::string_view name = path.substr(ends[p - 1] + 1, ends[p] - ends[p - 1] - 1);
-    if (name.empty())
+  for (size_t p = 1; p < names.size(); ++p) {
+    if (names[p].chars == 0)
       return reader_fail(r, "empty key name in '" + std::string(path) + "'");
-    if (char_count(name) > max_key_name)
-      return reader_fail(r, "a key name of " + std::to_string(char_count(name)) +
+    if (names[p].chars > max_key_name)
+      return reader_fail(r, "a key name of " + std::to_string(names[p].chars) +
                                 " characters: Windows allows " + std::to_string(max_key_name));
   }
-  r.key.assign(ends.size() > 1 ? path.substr(ends[0] + 1) : std::string_view());
+  r.key.assign(names.size() > 1 ? path.substr(names[0].end + 1) : std::string_view());
   reg_op &op = r.op;
   op.kind = deletion ? reg_op::delete_key : reg_op::add_key;
   op.key = r.key;
@@ -453,6 +467,51 @@ static void append_ansi_lines(const std::string &bytes, std::string &text) {
     text += '\n';
 }
 
+// Appends `size` bytes of UTF-16LE (from a code unit's start) to `text`, one byte a code
+// unit, when they hold ASCII alone (in each code unit the low byte below 0x80, the high byte
+// zero), as nearly every line of an export does; else appends nothing and returns false.
+// Eight bytes at a time, read as one number: the hosted tools run on little-endian machines.
+static bool append_ascii_utf16(const char *bytes, size_t size, std::string &text) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "code units are read in place");
+  size_t at = text.size();
+  text.resize(at + size / 2);
+  char *out = &text[at];
+  uint64_t seen = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8, out += 4) {
+    uint64_t units;
+    std::memcpy(&units, bytes + i, 8);
+    seen |= units;
+    uint32_t four = static_cast<uint32_t>((units & 0xFF) | (units >> 8 & 0xFF00) |
+                                          (units >> 16 & 0xFF0000) | (units >> 24 & 0xFF000000));
+    std::memcpy(out, &four, 4);
+  }
+  for (; i + 1 < size; i += 2) {
+    seen |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) |
+            static_cast<uint64_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    *out++ = bytes[i];
+  }
+  if ((seen & 0xFF80FF80FF80FF80ull) == 0)
+    return true;
+  text.resize(at);
+  return false;
+}
+
+// Where the line that starts at bytes[start] ends: at its line feed (a code unit 0x000A), or
+// at the last code unit when there is none.
+static size_t utf16_line_end(const char *bytes, size_t size, size_t start) {
+  for (size_t from = start; from < size;) {
+    const char *found = static_cast<const char *>(std::memchr(bytes + from, '\n', size - from));
+    if (!found)
+      break;
+    size_t at = static_cast<size_t>(found - bytes);
+    if ((at - start) % 2 == 0 && at + 1 < size && bytes[at + 1] == '\0')
+      return at;
+    from = at + 1;
+  }
+  return start + (size - start) / 2 * 2;
+}
+
 // UTF-16LE text (without its byte-order mark) turned into such lines as Windows' ANSI
 // functions see them, a line at a time; a line with characters the code page lacks gets a
 // warning. A file is handed over in blocks, so only the lines that end in `bytes` are taken
@@ -462,33 +521,14 @@ static size_t append_utf16_lines(const char *bytes, size_t size, bool last, int 
                                  std::vector<load_error> *warnings) {
   size_t start = 0;
   while (start + 1 < size) {
-    // Up to the line feed, noting whether any code unit is beyond ASCII.
-    size_t end = start;
-    unsigned beyond_ascii = 0;
-    while (end + 1 < size && !(bytes[end] == '\n' && bytes[end + 1] == '\0')) {
-      beyond_ascii |= static_cast<unsigned char>(bytes[end]) & 0x80;
-      beyond_ascii |= static_cast<unsigned char>(bytes[end + 1]);
-      end += 2;
-    }
+    size_t end = utf16_line_end(bytes, size, start);
     bool line_feed = end + 1 < size;
     if (!line_feed && !last)
       break;
     size_t stop = end;
     if (stop - start >= 2 && bytes[stop - 2] == '\r' && bytes[stop - 1] == '\0')
       stop -= 2;
-    if (beyond_ascii == 0) {
-      // ASCII alone, nearly every line of an export: each code unit is its own byte.
-      char piece[256];
-      size_t n = 0;
-      for (size_t i = start; i < stop; i += 2) {
-        piece[n++] = bytes[i];
-        if (n == sizeof piece) {
-          text.append(piece, n);
-          n = 0;
-        }
-      }
-      text.append(piece, n);
-    } else {
+    if (!append_ascii_utf16(bytes + start, stop - start, text)) {
       std::string converted;
       if (size_t replaced =
               utf16le_to_cp932_default(std::string(bytes + start, stop - start), converted))
