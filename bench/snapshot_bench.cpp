@@ -413,10 +413,18 @@ size_t write_snapshot(const std::string &folder, size_t keys) {
   for (const auto &s : services.subkeys)
     if (drivers.size() < 600 && s.first != "Q40PUCOM")
       drivers.push_back(s.second->name + ".sys");
+  // Windows 11's own INF files with their PNF twins, and the 4,000 files of its system32.
+  std::vector<std::string> system32 = {"advapi32.dll", "kernel32.dll", "newdev.dll", "setupapi.dll",
+                                       "user32.dll"};
+  for (unsigned i = 0; i < 700; ++i) {
+    infs.push_back(format("c_%04u.inf", i));
+    infs.push_back(format("c_%04u.PNF", i));
+  }
+  for (unsigned i = 0; i < 4000; ++i)
+    system32.push_back(format(i % 3 ? "api-ms-win-core-%04u-l1-1-0.dll" : "%04u.exe", i));
   write_listing(folder, "INF", "C:\\WINDOWS\\INF", infs);
   write_listing(folder, "DRIVERS", "C:\\WINDOWS\\system32\\drivers", drivers);
-  write_listing(folder, "SYSTEM", "C:\\WINDOWS\\system32",
-                {"advapi32.dll", "kernel32.dll", "newdev.dll", "setupapi.dll", "user32.dll"});
+  write_listing(folder, "SYSTEM", "C:\\WINDOWS\\system32", system32);
   write_file(folder + "/OEMINF/oem3.inf",
              "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n"
              "ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}\r\n[USBTA]\r\n"

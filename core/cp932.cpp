@@ -7,6 +7,41 @@ const char *cp932_next(const char *p) {
   return p + (cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1);
 }
 
+size_t cp932_char_count(const char *text, size_t size) {
+  size_t count = 0;
+  for (size_t i = 0; i < size; i += cp932_char_size(text + i, size - i))
+    ++count;
+  return count;
+}
+
+static int in_set(char c, const char *set) {
+  for (; *set; ++set)
+    if (*set == c)
+      return 1;
+  return 0;
+}
+
+size_t cp932_find_first_of(const char *text, size_t size, const char *set) {
+  for (size_t i = 0; i < size;) {
+    size_t length = cp932_char_size(text + i, size - i);
+    if (length == 1 && in_set(text[i], set))
+      return i;
+    i += length;
+  }
+  return size;
+}
+
+size_t cp932_find_last_of(const char *text, size_t size, const char *set) {
+  size_t found = size;
+  for (size_t i = 0; i < size;) {
+    size_t length = cp932_char_size(text + i, size - i);
+    if (length == 1 && in_set(text[i], set))
+      found = i;
+    i += length;
+  }
+  return found;
+}
+
 // The character at `text` and its length in bytes.
 static unsigned read_char(const char *text, size_t *length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
@@ -14,37 +49,45 @@ static unsigned read_char(const char *text, size_t *length) {
   return *length == 2 ? (p[0] << 8) | p[1] : p[0];
 }
 
-// Upper- and lower-case runs of the letters: ASCII, and of the double-byte letters full-width
-// Latin, Greek, and the two runs of Cyrillic (the code page leaves 0x847F out between the
-// lower-case runs). Single-byte and double-byte codes never overlap.
-struct case_run {
-  unsigned upper_first;
-  unsigned lower_first;
-  unsigned count;
-};
-static const case_run case_runs[] = {
-    {'A', 'a', 26},       {0x8260, 0x8281, 26}, // Ａ..Ｚ / ａ..ｚ
-    {0x839F, 0x83BF, 24},                       // Α..Ω / α..ω
-    {0x8440, 0x8470, 15},                       // А..Н / а..н
-    {0x844F, 0x8480, 18},                       // О..Я / о..я
-};
-
-static unsigned change_case(unsigned c, int to_upper_case) {
-  for (const case_run &run : case_runs) {
-    unsigned from = to_upper_case ? run.lower_first : run.upper_first;
-    unsigned to = to_upper_case ? run.upper_first : run.lower_first;
-    if (c >= from && c < from + run.count)
-      return c - from + to;
-  }
+// The letters that have a case: ASCII, and of the double-byte letters full-width Latin (Ａ..Ｚ /
+// ａ..ｚ), Greek (Α..Ω / α..ω), and the two runs of Cyrillic (А..Н / а..н and О..Я / о..я: the
+// code page leaves 0x847F out between the lower-case runs). Single-byte and double-byte codes
+// never overlap.
+unsigned cp932_lower_char(unsigned c) {
+  if (c < 0x80)
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+  if (c >= 0x8260 && c <= 0x8279)
+    return c + 0x21;
+  if (c >= 0x839F && c <= 0x83B6)
+    return c + 0x20;
+  if (c >= 0x8440 && c <= 0x844E)
+    return c + 0x30;
+  if (c >= 0x844F && c <= 0x8460)
+    return c + 0x31;
   return c;
 }
 
+void cp932_upper_bytes(char *text, size_t size) {
+  for (size_t i = 0; i < size;) {
+    size_t length = cp932_char_size(text + i, size - i);
+    unsigned char *p = reinterpret_cast<unsigned char *>(text + i);
+    if (length == 2) {
+      unsigned c = cp932_upper_char(static_cast<unsigned>(p[0] << 8 | p[1]));
+      p[0] = static_cast<unsigned char>(c >> 8);
+      p[1] = static_cast<unsigned char>(c & 0xFF);
+    } else {
+      p[0] = static_cast<unsigned char>(cp932_upper_char(p[0]));
+    }
+    i += length;
+  }
+}
+
 static unsigned to_upper(unsigned c) {
-  return change_case(c, 1);
+  return cp932_upper_char(c);
 }
 
 static unsigned to_lower(unsigned c) {
-  return change_case(c, 0);
+  return cp932_lower_char(c);
 }
 
 static unsigned same_char(unsigned c) {

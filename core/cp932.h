@@ -15,6 +15,40 @@ inline int cp932_is_lead_byte(unsigned char byte) {
 // never pass it, and a trail byte (which may be 0x5C, the backslash) is never read as a
 // character of its own.
 const char *cp932_next(const char *p);
+// The same step over text of known size: the length in bytes (1 or 2) of the character at `p`
+// when `left` bytes remain (at least 1). A lead byte at the end, or before a zero byte, is a
+// character of its own, as with cp932_next. Inline, as cp932_is_lead_byte.
+inline size_t cp932_char_size(const char *p, size_t left) {
+  return left >= 2 && cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1;
+}
+// Number of characters in `size` bytes (a double-byte character counts as one).
+size_t cp932_char_count(const char *text, size_t size);
+// Where the first character of `size` bytes that is one of the single-byte characters of
+// `set` starts, walking characters (a trail byte such as the 0x5C of ソ or the 0x7C of
+// ポ is never found); `size` when there is none.
+size_t cp932_find_first_of(const char *text, size_t size, const char *set);
+// Where the last such character starts; `size` when there is none.
+size_t cp932_find_last_of(const char *text, size_t size, const char *set);
+
+// Case folding of one character, given by its code (the byte, or lead byte * 256 + trail
+// byte): ASCII letters and the double-byte letters of the code page (full-width Latin, Greek,
+// Cyrillic). Every other code is returned as it is, so lengths and boundaries never change.
+inline unsigned cp932_upper_char(unsigned c) {
+  if (c < 0x80)
+    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+  if (c >= 0x8281 && c <= 0x829A)
+    return c - 0x21;
+  if (c >= 0x83BF && c <= 0x83D6)
+    return c - 0x20;
+  if (c >= 0x8470 && c <= 0x847E)
+    return c - 0x30;
+  if (c >= 0x8480 && c <= 0x8491)
+    return c - 0x31;
+  return c;
+}
+unsigned cp932_lower_char(unsigned code);
+// Upper-cases `size` bytes in place, character by character.
+void cp932_upper_bytes(char *text, size_t size);
 
 // Exact comparison: <0, 0 or >0, in character order.
 int cp932_compare(const char *a, const char *b);

@@ -195,6 +195,7 @@ class Run:
         self.seen, self.types, self.exit_code, self.errors = [], [], None, []
         self.notes = []
         self.snapshot = None  # the folder tools/snapshot.bat wrote before the run, if any
+        self.snapshot_wow64 = None  # the same, taken from a 32-bit prompt on 64-bit Windows
         self.snapshot_seconds = 0.0
         self.rehearsal = os.path.join(build, "host", "tools", "uninstall-sim")
 
@@ -230,32 +231,59 @@ def check_exit_code(run):
 
 # ---- The rehearsal of a snapshot, checked against the run under Wine ----------------------
 
-def rehearsed_way(sc):
-    """The way whose prefix is also snapshotted and rehearsed: the first one in which the
-    uninstaller does the work. The snapshot shows the machine, not how the release was
+def rehearsed_way(sc, arches):
+    """The way whose prefix is also snapshotted and rehearsed: the first one played here in
+    which the uninstaller does the work. The snapshot shows the machine, not how the release was
     copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
     A recorded scenario has nothing to compare."""
-    ways = [way for way in sc.ways if way != "wow64-alone"]
+    ways = [way for way in sc.ways if way != "wow64-alone" and WAYS[way]["arch"] in arches]
     return ways[0] if ways and not sc.record else None
 
 
-def take_snapshot(prefix, sc):
-    """tools/snapshot.bat run by Wine's cmd, as an administrator runs it; the family word is
-    needed in Wine's Windows 98 mode, where cmd reports Windows NT. Returns the folder."""
+# The scenarios whose machine is also snapshotted from a 32-bit prompt on 64-bit Windows: one
+# whose run deletes the driver file from system32\\drivers, which such a prompt sees only
+# through Sysnative. (Where 32-bit programs run under an emulator, cmd takes minutes.)
+WOW64_SNAPSHOT_SCENARIOS = {"nt-complete"}
+WOW64_SNAPSHOT_SECONDS = 900
+
+
+def wow64_snapshot_way(sc, arches):
+    """The way in which the snapshot is also taken from a 32-bit prompt on 64-bit Windows
+    (C:\\windows\\syswow64\\cmd.exe, a 32-bit program): the first 64-bit way of the scenarios
+    above, where 32-bit Wine runs too."""
+    if sc.record or sc.name not in WOW64_SNAPSHOT_SCENARIOS or "win32" not in arches:
+        return None
+    ways = [way for way in sc.ways if WAYS[way]["arch"] == "win64" and way != "wow64-alone"]
+    return ways[0] if ways else None
+
+
+SNAPSHOT_CLOSING = re.compile(rb"^Snapshot written to C:\\[A-Z0-9]+\. Copy the folder and "
+                              rb"rehearse with: uninstall-sim --snapshot FOLDER\r?\n"
+                              rb"(This is a 32-bit command prompt: [^\r\n]*\r?\n)?$")
+
+
+def take_snapshot(prefix, sc, folder="SNAPSHOT", cmd="cmd", timeout=40):
+    """tools/snapshot.bat run by Wine's cmd, as an administrator runs it: from the root of C:
+    with a relative folder, the family word in another letter case (the word is needed in
+    Wine's Windows 98 mode, where cmd reports Windows NT). Returns the folder, or raises when the
+    script printed anything but its closing lines."""
     shutil.copy(os.path.join(HERE, "..", "tools", "snapshot.bat"),
                 os.path.join(prefix, "drive_c"))
-    wine.run(prefix, "cmd", "/c", "C:\\snapshot.bat", "C:\\SNAPSHOT", sc.mode)
+    result = wine.run(prefix, cmd, "/c", "C:\\snapshot.bat", folder, sc.mode.capitalize(),
+                      cwd=os.path.join(prefix, "drive_c"), timeout=timeout)
     os.remove(os.path.join(prefix, "drive_c", "snapshot.bat"))
-    return os.path.join(prefix, "drive_c", "SNAPSHOT")
+    if result.stderr.strip() or not SNAPSHOT_CLOSING.match(result.stdout):
+        raise RuntimeError(f"snapshot.bat printed: {result.stdout!r} {result.stderr!r}")
+    return os.path.join(prefix, "drive_c", folder)
 
 
-def rehearse(run):
+def rehearse(run, snapshot):
     """uninstall-sim on the snapshot with the scenario's answers and word: (the events of
     its --record file, problems)."""
     if not os.path.exists(run.rehearsal):
         return [], [f"{run.rehearsal} is missing: make hosted builds it"]
     record = os.path.join(run.prefix, "rehearsal.jsonl")
-    args = [run.rehearsal, "--snapshot", run.snapshot, "--record", record]
+    args = [run.rehearsal, "--snapshot", snapshot, "--record", record]
     if run.sc.answers():
         args += ["--answer", ",".join(run.sc.answers()).lower()]
     if run.sc.word is not None:
@@ -369,17 +397,26 @@ REHEARSAL_SECONDS = []
 
 def check_rehearsal(run):
     """The snapshot taken before the run, rehearsed with uninstall-sim, predicts the boxes
-    (caption, text, type, in order), the exit code and the changes of the run under Wine."""
-    if run.snapshot is None:
+    (caption, text, type, in order), the exit code and the changes of the run under Wine; so
+    does the one taken from a 32-bit prompt, where there is one. A second snapshot taken into
+    the same folder after the run shows what the run left: its rehearsal removes nothing that
+    the run removed."""
+    if run.snapshot is None and run.snapshot_wow64 is None:
         return []
     started = time.time()
-    problems = [f"rehearsal: {problem}" for problem in rehearsal_problems(run)]
+    problems = []
+    if run.snapshot is not None:
+        problems += [f"rehearsal: {p}" for p in rehearsal_problems(run, run.snapshot)]
+        problems += [f"second snapshot: {p}" for p in second_snapshot_problems(run)]
+    if run.snapshot_wow64 is not None:
+        problems += [f"rehearsal of the 32-bit prompt's snapshot: {p}"
+                     for p in wow64_problems(run)]
     REHEARSAL_SECONDS.append(run.snapshot_seconds + time.time() - started)
     return problems
 
 
-def rehearsal_problems(run):
-    events, problems = rehearse(run)
+def rehearsal_problems(run, snapshot):
+    events, problems = rehearse(run, snapshot)
     if problems:
         return problems
     boxes = predicted_boxes(events)
@@ -397,12 +434,35 @@ def rehearsal_problems(run):
     return problems
 
 
+def second_snapshot_problems(run):
+    """snapshot.bat again into the same folder, after the run: it must say nothing alarming
+    (take_snapshot checks), and its rehearsal must not remove again what the run removed (a
+    copy left from the first snapshot must not bring a deleted OEM INF back)."""
+    try:
+        take_snapshot(run.prefix, run.sc)
+    except RuntimeError as error:
+        return [str(error)]
+    events, problems = rehearse(run, run.snapshot)
+    if problems:
+        return problems
+    again = predicted_changes(run, events) & changes_under_wine(run)
+    return [f"removed again: {describe_change(change)}" for change in sorted(again)]
+
+
+def wow64_problems(run):
+    with open(os.path.join(run.snapshot_wow64, "WHERE.TXT"), "rb") as f:
+        where = f.read()
+    if b"wow64 C:\\windows\\Sysnative" not in where:
+        return [f"WHERE.TXT has no wow64 line: {where!r}"]
+    return rehearsal_problems(run, run.snapshot_wow64)
+
+
 # Every run is checked by each of these in turn; each returns a list of problems. A check of
 # its own for every scenario is one more function here.
 RUN_CHECKS = [check_harness, check_boxes, check_state, check_exit_code, check_rehearsal]
 
 
-def play(sc, way, base, work, build):
+def play(sc, way, base, work, build, arches):
     """Plays one scenario one way in a copy of the base prefix; returns (problems, notes,
     prefix)."""
     setup = WAYS[way]
@@ -413,10 +473,14 @@ def play(sc, way, base, work, build):
     problems = []
     try:
         seed(prefix, sc)
-        if way == rehearsed_way(sc):
-            started = time.time()
+        started = time.time()
+        if way == rehearsed_way(sc, arches):
             run.snapshot = take_snapshot(prefix, sc)
-            run.snapshot_seconds = time.time() - started
+        if way == wow64_snapshot_way(sc, arches):
+            run.snapshot_wow64 = take_snapshot(prefix, sc, "SNAPWOW",
+                                               "C:\\windows\\syswow64\\cmd.exe",
+                                               WOW64_SNAPSHOT_SECONDS)
+        run.snapshot_seconds = time.time() - started
         tools = os.path.join(prefix, "drive_c", "e2e")
         os.makedirs(tools)
         release = os.path.join(build, "release")
@@ -502,7 +566,8 @@ def play_one(job):
     path, name, way, bases, runs, build = job
     try:
         sc = scenarios.load(path, name)
-        problems, notes, prefix = play(sc, way, bases[WAYS[way]["arch"]], runs, build)
+        problems, notes, prefix = play(sc, way, bases[WAYS[way]["arch"]], runs, build,
+                                       list(bases))
     except Exception as error:  # a broken scenario or Wine failure fails this run only
         problems, notes, prefix = [f"{type(error).__name__}: {error}"], [], None
     title = f"wine: {name} [{way}]" + (
@@ -560,6 +625,15 @@ def installed_arches(results):
         # Without 32-bit Wine no 32-bit program runs: only the 64-bit edition is played.
         print("skipping the runs of the 32-bit program: wine32:i386 is not installed "
               "(bash .ci/install-deps installs it)")
+        return ["win64"]
+    try:
+        subprocess.run([wine.WINE32, "--version"], capture_output=True, timeout=120)
+    except OSError as error:
+        # A kernel built without IA-32 emulation (some virtual machines) cannot start the
+        # i386 Wine loader: "Exec format error". Emulating it with qemu-i386 works but is far
+        # too slow for these runs (over 5 minutes to make one 32-bit prefix).
+        print(f"skipping the runs of the 32-bit program: {wine.WINE32} does not start "
+              f"({error.strerror})")
         return ["win64"]
     return list(wine.ARCHES)
 

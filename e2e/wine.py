@@ -96,15 +96,16 @@ def environment(prefix, relay=False):
     return env
 
 
-def run(prefix, *args, relay=False, timeout=40):
-    """Runs a Windows program with code page 932 as the ANSI code page. Its output goes
+def run(prefix, *args, relay=False, timeout=40, cwd=None):
+    """Runs a Windows program with code page 932 as the ANSI code page, in `cwd` (a Linux path
+    in the prefix: Wine starts the program in the Windows folder it maps to). Its output goes
     through files: Wine's background processes (services.exe and others) inherit the
     output handles and would keep pipes open after the program has ended."""
     env = environment(prefix, relay)
     env["LC_ALL"] = "ja_JP.UTF-8"
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         result = subprocess.run([loader(prefix), *args], env=env, stdin=subprocess.DEVNULL,
-                                stdout=out, stderr=err, timeout=timeout)
+                                stdout=out, stderr=err, timeout=timeout, cwd=cwd)
         out.seek(0)
         err.seek(0)
         result.stdout, result.stderr = out.read(), err.read()

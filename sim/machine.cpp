@@ -49,47 +49,23 @@ std::string trim_backslashes(const std::string &s) {
   return s.substr(0, end);
 }
 
-// The lower-case double-byte letters of code page 932 and the distance to their capitals:
-// full-width Latin, Greek, and Cyrillic (whose lower case skips 0x847F).
-static unsigned fold_double(unsigned c) {
-  if (c >= 0x8281 && c <= 0x829A)
-    return c - 0x21;
-  if (c >= 0x83BF && c <= 0x83D6)
-    return c - 0x20;
-  if (c >= 0x8470 && c <= 0x847E)
-    return c - 0x30;
-  if (c >= 0x8480 && c <= 0x8491)
-    return c - 0x31;
-  return c;
-}
-
-static char ascii_upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// The character at s[i] upper-cased: its length, and its one or two bytes in `out`.
+// The character at s[i] upper-cased (core/cp932): its length, and its one or two bytes in
+// `out`.
 static inline size_t upper_char(const std::string &s, size_t i, unsigned char out[2]) {
   size_t n = char_length(s, i);
-  if (n == 2) {
-    unsigned c =
-        fold_double(static_cast<unsigned char>(s[i]) << 8 | static_cast<unsigned char>(s[i + 1]));
-    out[0] = static_cast<unsigned char>(c >> 8);
-    out[1] = static_cast<unsigned char>(c & 0xFF);
-  } else {
-    out[0] = static_cast<unsigned char>(ascii_upper(s[i]));
-  }
+  unsigned code = static_cast<unsigned char>(s[i]);
+  if (n == 2)
+    code = code << 8 | static_cast<unsigned char>(s[i + 1]);
+  code = cp932_upper_char(code);
+  if (n == 2)
+    out[n - 2] = static_cast<unsigned char>(code >> 8);
+  out[n - 1] = static_cast<unsigned char>(code & 0xFF);
   return n;
 }
 
 std::string upper(const std::string &s) {
   std::string r = s;
-  unsigned char c[2];
-  for (size_t i = 0; i < r.size();) {
-    size_t n = upper_char(s, i, c);
-    for (size_t k = 0; k < n; ++k)
-      r[i + k] = static_cast<char>(c[k]);
-    i += n;
-  }
+  cp932_upper_bytes(&r[0], r.size());
   return r;
 }
 
@@ -113,9 +89,10 @@ int compare_names(const std::string &a, const std::string &b) {
   for (;;) {
     if (pa == na && pb == nb && ia < a.size() && ib < b.size() &&
         static_cast<unsigned char>(a[ia]) < 0x80 && static_cast<unsigned char>(b[ib]) < 0x80) {
-      char x = ascii_upper(a[ia++]), y = ascii_upper(b[ib++]);
+      unsigned x = cp932_upper_char(static_cast<unsigned char>(a[ia++]));
+      unsigned y = cp932_upper_char(static_cast<unsigned char>(b[ib++]));
       if (x != y)
-        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
+        return x < y ? -1 : 1;
       continue;
     }
     if (pa == na) {
@@ -157,14 +134,13 @@ bool ieq(const std::string &a, const std::string &b) {
     return false;
   for (size_t i = 0; i < a.size();) {
     size_t n = char_length(a, i);
+    unsigned ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
     if (n == 2) {
-      unsigned ca = static_cast<unsigned char>(a[i]) << 8 | static_cast<unsigned char>(a[i + 1]);
-      unsigned cb = static_cast<unsigned char>(b[i]) << 8 | static_cast<unsigned char>(b[i + 1]);
-      if (fold_double(ca) != fold_double(cb))
-        return false;
-    } else if (ascii_upper(a[i]) != ascii_upper(b[i])) {
-      return false;
+      ca = ca << 8 | static_cast<unsigned char>(a[i + 1]);
+      cb = cb << 8 | static_cast<unsigned char>(b[i + 1]);
     }
+    if (ca != cb && cp932_upper_char(ca) != cp932_upper_char(cb))
+      return false;
     i += n;
   }
   return true;

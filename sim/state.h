@@ -1,6 +1,7 @@
 // Internals shared by the files of the simulated Windows machine. Not for tests or logic.
 #pragma once
 
+#include "core/cp932.h"
 #include "sim/sim.h"
 
 #include <cstdint>
@@ -22,13 +23,11 @@ namespace detail {
 // character whatever its second byte is. The trail byte of ソ (0x83 0x5C) is no backslash, and
 // the trail byte of ヂ (0x83 0x61) no letter 'a' to be upper-cased.
 
-// A lead byte of code page 932 (IsDBCSLeadByte on a Japanese system).
-inline bool lead_byte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+// The character steps and case folding are those of core/cp932, which the uninstaller uses.
+
 // Length of the character at s[i]: 2 for a lead byte followed by another byte, else 1.
 inline size_t char_length(const std::string &s, size_t i) {
-  return lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+  return cp932_char_size(s.data() + i, s.size() - i);
 }
 // Number of characters (a double-byte character counts as one).
 size_t char_count(const std::string &s);

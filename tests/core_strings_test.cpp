@@ -60,6 +60,33 @@ TEST(cp932_strings, lower_keeps_double_byte_characters_together) {
   EXPECT_STREQ(text, "usb_ta,usb\\vid_1e7a&pid_0080 \x82\x81\x83\x41\x83\x61");
 }
 
+// Names whose double-byte characters end in 0x5C or 0x7C: ソ (83 5C), 表 (95 5C), 能 (94 5C),
+// 十 (8F 5C), 予 (97 5C), ポ (83 7C). Walks by character find only the real separators.
+TEST(cp932_strings, walks_never_stop_inside_a_character) {
+  const struct {
+    const char *text;
+    size_t characters, first_separator, last_separator;
+  } rows[] = {
+      {"\x83\x5C\x83\x74\x83\x67.dll", 7, 10, 10},    // ソフト.dll: no separator
+      {"C:\\inf\\\x95\x5C\x8E\xA6.inf", 13, 2, 6},    // C:\inf\表示.inf
+      {"\x94\x5C\x8F\x5C\x97\x5C|\x83\x7C", 5, 6, 6}, // 能十予|ポ
+      {"a\x83", 2, 2, 2},                             // a lead byte at the end
+      {"", 0, 0, 0},
+  };
+  for (const auto &r : rows) {
+    size_t size = std::strlen(r.text);
+    EXPECT_EQ(cp932_char_count(r.text, size), r.characters) << r.text;
+    EXPECT_EQ(cp932_find_first_of(r.text, size, "\\|"), r.first_separator) << r.text;
+    EXPECT_EQ(cp932_find_last_of(r.text, size, "\\|"), r.last_separator) << r.text;
+  }
+  // Folding changes letters only, and never a trail byte: ヂ (83 61) stays apart from ア (83 41).
+  char text[] = "a\x83\x61\x82\x81\x95\x5Cz";
+  cp932_upper_bytes(text, sizeof text - 1);
+  EXPECT_STREQ(text, "A\x83\x61\x82\x60\x95\x5CZ");
+  for (unsigned c = 0; c < 0x10000; ++c)
+    EXPECT_EQ(cp932_upper_char(cp932_lower_char(cp932_upper_char(c))), cp932_upper_char(c)) << c;
+}
+
 TEST(cp932_strings, copy_is_bounded_terminated_and_zero_filled) {
   char target[NAME_SIZE];
   memset(target, 'x', sizeof target);

@@ -152,8 +152,8 @@ TEST(machine_file, malformed_files_are_refused_with_their_line) {
       {"platform nt 5.0 2195\ninf oem1.inf missing.inf\n", 2, "cannot read the INF"},
       {"platform nt 5.0 2195\nregistry\n", 2, "needs a FILE or indented"},
       {"platform nt 5.0 2195\nregistry missing.reg\n", 2, "cannot read the .reg file"},
-      {"platform nt 5.0 2195\nregistry\n  [HKEY_LOCAL_MACHINE\\A]\n\n  \"v\"=dword:xyz\n", 5,
-       "dword:"},
+      {"platform nt 5.0 2195\nregistry\n  \"v\"=dword:1\n  [HKEY_LOCAL_MACHINE\\A]\n", 3,
+       "before the first [key]"},
       {"platform nt 5.0 2195\nlink A\n", 2, "expected: link"},
       {"platform nt 5.0 2195\ndeny-key A sometimes\n", 2, "write|all"},
       {"platform nt 5.0 2195\nfail RegOpenKeyExA lots\n", 2, "must be a number"},
@@ -218,6 +218,8 @@ TEST(machine_file, fault_subjects_must_name_something_on_the_machine) {
   }
 }
 
+// Errors and warnings of an included .reg file name that file; the machine's inputs are the
+// machine file and what it includes.
 TEST(machine_file, an_error_in_an_included_reg_file_names_that_file) {
   std::string directory = temp_directory();
   write_file(directory + "/broken.reg",
@@ -225,8 +227,15 @@ TEST(machine_file, an_error_in_an_included_reg_file_names_that_file) {
   write_file(directory + "/uses.machine", "platform nt 5.0 2195\nregistry broken.reg\n");
   machine_description machine;
   load_error error;
+  ASSERT_TRUE(read_machine_file(directory + "/uses.machine", machine, error)) << describe(error);
+  ASSERT_EQ(machine.warnings.size(), 1u);
+  EXPECT_EQ(describe_warning(machine.warnings[0]),
+            directory + "/broken.reg:4: warning: " + machine.warnings[0].what);
+  EXPECT_EQ(machine.inputs,
+            (std::vector<std::string>{directory + "/uses.machine", directory + "/broken.reg"}));
+  write_file(directory + "/broken.reg", "REGEDIT4\r\n\r\n[HKEY_NOWHERE\\A]\r\n");
   EXPECT_FALSE(read_machine_file(directory + "/uses.machine", machine, error));
-  EXPECT_EQ(describe(error), directory + "/broken.reg:4: " + error.what);
+  EXPECT_EQ(describe(error), directory + "/broken.reg:3: " + error.what);
 }
 
 TEST(machine_file, built_in_machines_are_well_formed) {

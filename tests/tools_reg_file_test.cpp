@@ -4,26 +4,7 @@
 #include "tests/tools_support.h"
 #include "tools/reg_file.h"
 
-#include <iconv.h>
-
 namespace {
-
-// The text as a Unicode .reg file: UTF-16LE with a byte-order mark, CR LF line ends.
-std::string utf16_file(const std::string &utf8) {
-  std::string crlf;
-  for (char c : utf8)
-    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  iconv_t converter = iconv_open("UTF-16LE", "UTF-8");
-  std::string out(crlf.size() * 4 + 4, '\0');
-  char *in_ptr = &crlf[0];
-  size_t in_left = crlf.size();
-  char *out_ptr = &out[0];
-  size_t out_left = out.size();
-  iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(converter);
-  out.resize(out.size() - out_left);
-  return "\xFF\xFE" + out;
-}
 
 // The same content in both formats. "値ソ" ends in 0x83 0x5C: its trail byte is a backslash
 // in code page 932, right before the closing quote.
@@ -230,49 +211,102 @@ TEST(reg_file, names_with_line_breaks_are_not_exported) {
   EXPECT_NE(problem.find("line break"), std::string::npos);
 }
 
-TEST(reg_file, malformed_input_is_refused_with_its_line) {
+// A file that Windows could not have written is refused with its line. A value whose name
+// or data cannot be read is skipped with a warning naming its first line, as regedit exports
+// such values as they are: the lines that carry it on go with it, and the next value is read.
+TEST(reg_file, malformed_input_is_refused_or_skipped_with_its_line) {
+  enum { refused, skipped };
   struct row {
     std::string text; // REGEDIT4 text after the header line
     int line;
     const char *what;
+    int outcome;
   } rows[] = {
-      {"\"a\"=\"b\"\n", 2, "before the first [key]"},
-      {"[HKEY_LOCAL_MACHINE\\X\n", 2, "must end with ']'"},
-      {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 2, "256 characters"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"" + std::string(16384, 'v') + "\"=\"\"\n", 3,
-       "16384 characters"},
-      {"[HKEY_LOCAL_MACHINE" + deep_path(513) + "]\n", 2, "513 levels deep"},
-      {"\n[HKEY_LOCAL_MACHINE" + deep_path(50000) + "]\n", 3, "50000 levels deep"},
-      {"[HKEY_NOWHERE\\X]\n", 2, "unknown root key"},
-      {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"open\n", 3, "not closed"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"tab\\there\"\n", 3, "unknown escape"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\" \"b\"\n", 3, "expected '='"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:123456789\n", 3, "dword:"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:\n", 3, "dword:"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:12 34\n", 3, "after the dword"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:0g\n", 3, "bad hex byte"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,,01\n", 3, "bad hex byte"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,01,\n", 3, "missing after the last ','"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00 01\n", 3, "expected ','"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex(zz):00\n", 3, "bad value type"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,\\\n  01,\\\n  zz\n", 5, "bad hex byte"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,\\\n", 3, "ends after a continuation"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=text\n", 3, "unknown value data"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"x\" y\n", 3, "after the string"},
-      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=-x\n", 3, "after '=-'"},
-      {"[-HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\"\n", 3, "under a [-key]"},
-      {"[HKEY_LOCAL_MACHINE\\X]\nname=1\n", 3, "expected a [key] line"},
+      {"\"a\"=\"b\"\n", 2, "before the first [key]", refused},
+      {"[HKEY_LOCAL_MACHINE\\X\n", 2, "must end with ']'", refused},
+      {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 2, "256 characters", refused},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"" + std::string(16384, 'v') + "\"=\"\"\n", 3, "16384 characters",
+       refused},
+      {"[HKEY_LOCAL_MACHINE" + deep_path(513) + "]\n", 2, "513 levels deep", refused},
+      {"\n[HKEY_LOCAL_MACHINE" + deep_path(50000) + "]\n", 3, "50000 levels deep", refused},
+      {"[HKEY_NOWHERE\\X]\n", 2, "unknown root key", refused},
+      {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name", refused},
+      {"[-HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\"\n", 3, "under a [-key]", refused},
+      {"[HKEY_LOCAL_MACHINE\\X]\nname=1\n", 3, "expected a [key] line", refused},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"open\n", 3, "not closed", skipped},
+      // A string with a line break, as regedit writes it: the rest of it goes too.
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"two\nlines\"\n", 3, "not closed", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"tab\\there\"\n", 3, "unknown escape", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\" \"b\"\n", 3, "expected '='", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:123456789\n", 3, "dword:", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:\n", 3, "dword:", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=dword:12 34\n", 3, "after the dword", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:0g\n", 3, "bad hex byte", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,,01\n", 3, "bad hex byte", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,01,\n", 3, "missing after the last ','", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00 01\n", 3, "expected ','", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex(zz):00\n", 3, "bad value type", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:00,\\\n  01,\\\n  zz\n", 3, "bad hex byte", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=text\n", 3, "unknown value data", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"x\" y\n", 3, "after the string", skipped},
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=-x\n", 3, "after '=-'", skipped},
+      // Windows 2000 to 11: hex(2) data of odd length, which regedit exports as it is.
+      {"[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex(2):41,00,42\n", 3, "odd number of bytes", skipped},
   };
   for (const row &r : rows) {
-    reg_format format;
-    std::vector<reg_op> ops;
-    load_error error;
-    EXPECT_FALSE(read_reg_text("REGEDIT4\r\n" + r.text, "bad.reg", format, ops, error)) << r.text;
-    EXPECT_EQ(error.file, "bad.reg");
-    EXPECT_EQ(error.line, r.line) << r.text;
-    EXPECT_NE(error.what.find(r.what), std::string::npos) << r.text << " -> " << error.what;
+    for (reg_format written : {reg_format_regedit4, reg_format_regedit5}) {
+      bool unicode = written == reg_format_regedit5;
+      if (unicode != (std::string(r.what) == "odd number of bytes") && r.outcome == skipped)
+        continue;
+      std::string text = r.text + (r.outcome == skipped ? "\"next\"=dword:1\n" : "");
+      std::string bytes = unicode ? utf16_file("Windows Registry Editor Version 5.00\n" + text)
+                                  : "REGEDIT4\r\n" + text;
+      reg_format format;
+      std::vector<reg_op> ops;
+      load_error error;
+      std::vector<load_error> warnings;
+      bool read = read_reg_text(bytes, "bad.reg", format, ops, error, &warnings);
+      if (r.outcome == refused) {
+        EXPECT_FALSE(read) << r.text;
+        EXPECT_EQ(error.file, "bad.reg");
+        EXPECT_EQ(error.line, r.line) << r.text;
+        EXPECT_NE(error.what.find(r.what), std::string::npos) << r.text << " -> " << error.what;
+        break;
+      }
+      ASSERT_TRUE(read) << r.text << " -> " << describe(error);
+      ASSERT_EQ(warnings.size(), 1u) << r.text;
+      EXPECT_EQ(warnings[0].line, r.line) << r.text;
+      EXPECT_EQ(warnings[0].kind, "malformed values skipped");
+      EXPECT_NE(describe_warning(warnings[0])
+                    .find("bad.reg:" + std::to_string(r.line) + ": warning: value skipped: "),
+                std::string::npos);
+      EXPECT_NE(warnings[0].what.find(r.what), std::string::npos) << warnings[0].what;
+      ASSERT_EQ(ops.size(), 2u) << r.text;
+      EXPECT_EQ(ops[1].name, "next");
+    }
   }
+}
+
+// regedit writes keys in name order: CurrentControlSet (a copy of the set the machine runs on)
+// comes before SYSTEM\Select, which names that set. On a machine that runs on ControlSet002
+// the copy's content belongs there, not on ControlSet001.
+TEST(reg_file, select_applies_wherever_the_export_has_it) {
+  const char body[] = "Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Serial]\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM]\n"
+                      "\"Start\"=dword:00000003\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Q40PUCOM]\n"
+                      "\"Start\"=dword:00000003\n"
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"
+                      "\"Current\"=dword:00000002\n"
+                      "\"Default\"=dword:00000002\n";
+  sim::machine_win2000();
+  reg_format format;
+  load_error error;
+  ASSERT_TRUE(load(utf16_file(body), format, error)) << describe(error);
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet002\\Services\\Q40PUCOM"));
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Services\\Serial"));
 }
 
 TEST(reg_file, malformed_files_as_a_whole) {
@@ -286,9 +320,6 @@ TEST(reg_file, malformed_files_as_a_whole) {
       {"\xEF\xBB\xBFREGEDIT4\r\n", 1, "not an encoding"},
       {utf16_file("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n") + "A", 3,
        "middle of a UTF-16 character"},
-      {utf16_file("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n"
-                  "\"a\"=hex(2):41,00,42\n"),
-       4, "odd number of bytes"},
   };
   for (const row &r : rows) {
     reg_format format;

@@ -3,6 +3,8 @@
 #include "sim/sim.h"
 #include "tools/rehearsal.h"
 
+#include <iconv.h>
+
 #include <cstdio>
 
 static std::string printable(const std::string &bytes) {
@@ -69,4 +71,20 @@ sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::strin
   run.out = read_all(io.out);
   run.err = read_all(io.err);
   return run;
+}
+
+std::string utf16_file(const std::string &utf8) {
+  std::string crlf;
+  for (char c : utf8)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  iconv_t converter = iconv_open("UTF-16LE", "UTF-8");
+  std::string out(crlf.size() * 4 + 4, '\0');
+  char *in_ptr = &crlf[0];
+  size_t in_left = crlf.size();
+  char *out_ptr = &out[0];
+  size_t out_left = out.size();
+  iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(converter);
+  out.resize(out.size() - out_left);
+  return "\xFF\xFE" + out;
 }

@@ -11,6 +11,10 @@ std::string registry_dump();
 // Files and device instances, one line each.
 std::string files_and_devices_dump();
 
+// UTF-8 text as a Unicode file of Windows (a .reg export, a Unicode INF): UTF-16LE with a
+// byte-order mark, every line ending in CR LF.
+std::string utf16_file(const std::string &utf8);
+
 struct sim_run {
   int status;
   std::string out;

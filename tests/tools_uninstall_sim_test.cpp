@@ -62,6 +62,13 @@ void expect_other_hardware_intact(const char *clean) {
     EXPECT_TRUE(now.count(line)) << "removed: " << line;
 }
 
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 std::string after(const std::string &text, const std::string &marker) {
   size_t at = text.find(marker);
   return at == std::string::npos ? std::string() : text.substr(at + marker.size());
@@ -211,7 +218,9 @@ TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input)
   expect_boxes({consent_box, restart_box});
   EXPECT_EQ(sim::restart().exit_windows_calls, 0);
   EXPECT_EQ(run.out.find("Restart: "), std::string::npos);
-  EXPECT_NE(run.out.find("1 of the --answer list were not needed"), std::string::npos);
+  EXPECT_NE(run.out.find("Note: the run showed 2 boxes; the rest of the --answer list was not "
+                         "needed: ok\n"),
+            std::string::npos);
 
   // An answer the box has no button for presses its default button, and says so.
   run = run_uninstall_sim({"--machine", "clean-win98", "--answer", "ok,cancel,ok"});
@@ -387,6 +396,11 @@ TEST(uninstall_sim, record_lists_boxes_and_changes_in_the_order_they_happened) {
 TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
   std::string file = ::testing::TempDir() + "uninstall_sim_bad.machine";
   std::ofstream(file) << "platform nt 5.0 2195\nfile C:\\x\ndevice\n";
+  std::string reg_file = ::testing::TempDir() + "uninstall_sim_input.reg";
+  std::ofstream(reg_file) << "REGEDIT4\r\n";
+  std::string uses_reg = ::testing::TempDir() + "uninstall_sim_uses.machine";
+  std::ofstream(uses_reg) << "platform nt 5.0 2195\nregistry uninstall_sim_input.reg\n";
+  std::string output = ::testing::TempDir() + "uninstall_sim_out";
   std::string nothing_file = ::testing::TempDir() + "uninstall_sim_nothing.machine";
   std::ofstream(nothing_file)
       << "platform nt 5.0 2195\nfail SetupDiCallClassInstaller 5 USB\\X\\1\n";
@@ -407,6 +421,14 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
       {{"-C", "-D"}, "only one WORD"},
       {{"--", "-C", "-D"}, "only one WORD"},
       {{"--"}, "must be followed by the WORD"},
+      {{"--answer=ok,maybe"}, "'maybe' is no button"},
+      {{"--export="}, "--export needs a value, not an empty word"},
+      {{"--machine=" + file}, file + ":3: expected: device"},
+      // An output never overwrites an input, nor the other output.
+      {{"--machine", uses_reg, "--export", uses_reg}, "--export " + uses_reg + " would write over"},
+      {{"--machine", uses_reg, "--record=" + reg_file},
+       "--record " + reg_file + " would write over"},
+      {{"--record", output, "--export", output}, "--export and --record name the same file"},
   };
   for (const auto &r : rows) {
     sim::reset();
@@ -417,6 +439,8 @@ TEST(uninstall_sim, bad_input_is_refused_before_anything_runs) {
     EXPECT_TRUE(sim::calls().empty()) << r.message;
     EXPECT_TRUE(sim::boxes().empty()) << r.message;
   }
+  EXPECT_EQ(read_file(reg_file), "REGEDIT4\r\n");
+  EXPECT_FALSE(std::ifstream(output).good());
   sim_run help = run_uninstall_sim({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const builtin_machine &b : builtin_machines())
@@ -529,84 +553,116 @@ registry
 
 void write_snapshot(const std::string &folder,
                     const std::vector<std::pair<std::string, std::string>> &files) {
-  std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "/OEMINF'";
+  std::string command =
+      "rm -rf '" + folder + "' && mkdir -p '" + folder + "/OEMINF' '" + folder + "/OTHERINF'";
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (const auto &f : files)
     std::ofstream(folder + "/" + f.first, std::ios::binary) << f.second;
 }
 
-// The registry of a built-in machine as regedit would export it.
-std::string exported(const char *machine, reg_format format) {
-  machine_state(machine);
-  std::string bytes, problem;
-  EXPECT_TRUE(write_reg(format, bytes, problem)) << problem;
-  return bytes;
+// A Windows 10 machine with model 0 installed, its device an Enum key, its OEM INF copy a
+// Unicode file with a character code page 932 lacks, its listings in the formats of Windows
+// 10 (attrib) and XP (a "not found" message), with Japanese names whose second bytes are
+// 0x5C and 0x7C (表, ポ), a name with a '?' the console could not show, and a copy left from
+// an earlier snapshot that no listing shows. Taken once from an ordinary prompt and once from
+// a 32-bit prompt on 64-bit Windows, which reads the system folder through Sysnative.
+std::vector<std::pair<std::string, std::string>> nt_snapshot(bool wow64) {
+  machine_state("win2000");
+  sim::reg_set_value("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1E7A&PID_0080\\5&1", "HardwareID",
+                     REG_MULTI_SZ, sim::multi_string({"USB\\VID_1E7A&PID_0080"}));
+  std::string registry, problem;
+  EXPECT_TRUE(write_reg(reg_format_regedit5, registry, problem));
+  std::string drivers =
+      wow64 ? "C:\\WINDOWS\\Sysnative\\drivers\\" : "C:\\WINDOWS\\system32\\drivers\\";
+  return {{"VER.TXT", "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n"},
+          {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily nt\r\nsystem C:\\WINDOWS\\system32\r\n" +
+                            std::string(wow64 ? "wow64 C:\\WINDOWS\\Sysnative\r\n" : "")},
+          {"SYSTEM.REG", registry},
+          {"INF.DIR", cp932(".\r\n..\r\noem3.inf\r\nMDMKORT3.INF\r\nmdmgen.inf\r\n表示.inf\r\n")},
+          {"INF.ATT", cp932("A            C:\\WINDOWS\\inf\\oem3.inf\r\n"
+                            "A    R       C:\\WINDOWS\\inf\\MDMKORT3.INF\r\n"
+                            "A  SHR       C:\\WINDOWS\\inf\\mdmgen.inf\r\n"
+                            "A            C:\\WINDOWS\\inf\\表示.inf\r\n")},
+          {"SYSTEM.DIR", ""},
+          {"SYSTEM.ATT", cp932("ファイルが見つかりません - C:\\WINDOWS\\system32\\*.*\r\n")},
+          {"DRIVERS.DIR", cp932("Q40PUCOM.SYS\r\nserial.sys\r\nポート.sys\r\nCaf?.sys\r\n")},
+          {"DRIVERS.ATT", cp932("A  SH      " + drivers + "Q40PUCOM.SYS\r\n" + "       I    " +
+                                drivers + "serial.sys\r\nA          " + drivers +
+                                "ポート.sys\r\nA          " + drivers + "Caf?.sys\r\n")},
+          {"OEMINF/oem3.inf",
+           utf16_file("[Version]\n; Café\n[USBTA]\n\"Q\" = USB_TA,USB\\Vid_1E7A&Pid_0080\n")},
+          {"OEMINF/oem9.inf", "[Version]\r\n"}};
 }
 
-// A Windows 10 machine with model 0 installed, its device an Enum key, its OEM INF copy a
-// Unicode file, its listings in the formats of Windows 10 (attrib) and XP (a "not found"
-// message); and a Windows 98 machine with its listings as Windows 98 writes them.
 TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   std::string nt = ::testing::TempDir() + "snapshot_nt";
-  machine_state("win2000");
-  sim::reg_set_value("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1", "HardwareID",
-                     REG_MULTI_SZ, sim::multi_string({"USB\\Vid_1E7A&Pid_0080"}));
-  std::string registry, problem;
-  ASSERT_TRUE(write_reg(reg_format_regedit5, registry, problem));
-  std::string oem3;
-  ASSERT_TRUE(
-      cp932_to_utf16le("[Version]\r\n[USBTA]\r\n\"Q\" = USB_TA,USB\\Vid_1E7A&Pid_0080\r\n", oem3));
-  write_snapshot(
-      nt, {{"VER.TXT", "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n"},
-           {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily nt\r\nsystem C:\\WINDOWS\\system32\r\n"},
-           {"SYSTEM.REG", registry},
-           {"INF.DIR", ".\r\n..\r\noem3.inf\r\nMDMKORT3.INF\r\nmdmgen.inf\r\n"},
-           {"INF.ATT", "A            C:\\WINDOWS\\inf\\oem3.inf\r\n"
-                       "A    R       C:\\WINDOWS\\inf\\MDMKORT3.INF\r\n"
-                       "A  SHR       C:\\WINDOWS\\inf\\mdmgen.inf\r\n"},
-           {"SYSTEM.DIR", ""},
-           {"SYSTEM.ATT", cp932("ファイルが見つかりません - C:\\WINDOWS\\system32\\*.*\r\n")},
-           {"DRIVERS.DIR", "Q40PUCOM.SYS\r\nserial.sys\r\n"},
-           {"DRIVERS.ATT", "A  SH      C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS\r\n"
-                           "       I    C:\\WINDOWS\\system32\\drivers\\serial.sys\r\n"},
-           {"OEMINF/oem3.inf", "\xFF\xFE" + oem3}});
-  sim_run run = run_uninstall_sim({"--snapshot", nt, "--yes", "--complete"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_NE(run.out.find("Machine: snapshot " + nt + " (Microsoft Windows [Version 10.0.19045"),
-            std::string::npos);
-  expect_boxes({consent_box, restart_box});
-  for (const char *gone : {"C:\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\inf\\MDMKORT3.INF",
-                           "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"})
-    EXPECT_FALSE(sim::file_exists(gone)) << gone;
-  EXPECT_TRUE(sim::device_list().empty());
-  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
-  // Attribute columns of Windows 2000 and of Windows 8 and later (I: not content indexed).
-  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\inf\\mdmgen.inf"),
-            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM |
-                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\system32\\drivers\\serial.sys"),
-            static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  for (bool wow64 : {false, true}) {
+    SCOPED_TRACE(wow64 ? "32-bit prompt" : "64-bit prompt");
+    write_snapshot(nt, nt_snapshot(wow64));
+    sim_run run = run_uninstall_sim({"--snapshot=" + nt, "--yes", "--complete"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Machine: snapshot " + nt + " (Microsoft Windows [Version 10.0.19045"),
+              std::string::npos);
+    EXPECT_EQ(run.out.find("read through C:\\WINDOWS\\Sysnative") != std::string::npos, wow64);
+    expect_boxes({consent_box, restart_box});
+    for (const char *gone : {"C:\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\inf\\MDMKORT3.INF",
+                             "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"})
+      EXPECT_FALSE(sim::file_exists(gone)) << gone;
+    // Names read whole, the '?' kept as written; a copy no listing shows is not on the machine.
+    for (const char *kept :
+         {"C:\\WINDOWS\\inf\\表示.inf", "C:\\WINDOWS\\system32\\drivers\\ポート.sys",
+          "C:\\WINDOWS\\system32\\drivers\\Caf?.sys"})
+      EXPECT_TRUE(sim::file_exists(cp932(kept))) << kept;
+    EXPECT_FALSE(sim::file_exists("C:\\WINDOWS\\inf\\oem9.inf"));
+    EXPECT_FALSE(sim::folder_exists("C:\\WINDOWS\\Sysnative"));
+    EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
+    // Attribute columns of Windows 2000 and of Windows 8 and later (I: not content indexed).
+    EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\inf\\mdmgen.inf"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM |
+                                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(sim::file_attributes("C:\\WINDOWS\\system32\\drivers\\serial.sys"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    // One warning a kind: the '?' name, the stale copy, the INF's character.
+    EXPECT_NE(run.err.find("DRIVERS.DIR: warning: 'Caf?.sys': a '?' is a character the console "
+                           "could not show"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("oem9.inf: warning: a copy that no listing"), std::string::npos);
+    EXPECT_NE(run.err.find("oem3.inf: warning: 1 characters outside code page 932"),
+              std::string::npos);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
+  }
 
   std::string w98 = ::testing::TempDir() + "snapshot_98";
+  machine_state("win98");
+  sim::reg_delete_key("Enum\\Root\\Ports"); // Setup found no serial port of its own
+  std::string registry, problem;
+  ASSERT_TRUE(write_reg(reg_format_regedit4, registry, problem));
   const std::vector<std::pair<std::string, std::string>> w98_files = {
       {"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
       {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily win98\r\nsystem C:\\WINDOWS\\SYSTEM\r\n"},
-      {"SYSTEM.REG", exported("win98", reg_format_regedit4)},
+      {"SYSTEM.REG", registry},
       {"ENUM.REG", "REGEDIT4\r\n\r\n"},
       {"INF.DIR", "Q40PUSB.INF\r\n"},
       {"INF.ATT", "  A          C:\\WINDOWS\\INF\\Q40PUSB.INF\r\n"},
-      {"OTHER.DIR", "File not found\r\n"},
-      {"OTHER.ATT", "File not found - C:\\WINDOWS\\INF\\OTHER\\*.*\r\n"},
+      {"OTHER.DIR", cp932("ソニー表示.INF\r\n")},
+      {"OTHER.ATT", cp932("  A          C:\\WINDOWS\\INF\\OTHER\\ソニー表示.INF\r\n")},
+      {"OTHERINF/" + cp932("ソニー表示.INF"), "[Version]\r\n"},
       {"SYSTEM.DIR", "Q40PORT.VxD\r\n"},
       {"SYSTEM.ATT", "  A  R       C:\\WINDOWS\\SYSTEM\\Q40PORT.VXD\r\n"},
-      {"DRIVERS.DIR", ""},
-      {"DRIVERS.ATT", ""}};
+      {"DRIVERS.DIR", "File not found\r\n"},
+      {"DRIVERS.ATT", "File not found - C:\\WINDOWS\\SYSTEM\\DRIVERS\\*.*\r\n"}};
   write_snapshot(w98, w98_files);
-  run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+  sim_run run = run_uninstall_sim({"--snapshot", w98, "--yes"});
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // Nothing the snapshot does not show is added: no Enum\Root\Ports, as on the real machine,
+  // where the uninstaller goes on to its restart.
+  EXPECT_FALSE(sim::reg_key_exists("Enum\\Root\\Ports"));
   expect_boxes({consent_box, question_box(1), restart_box});
-  EXPECT_TRUE(sim::file_list().empty()) << files_and_devices_dump();
+  EXPECT_EQ(sim::file_list(),
+            std::vector<std::string>{cp932("C:\\WINDOWS\\INF\\OTHER\\ソニー表示.INF")})
+      << files_and_devices_dump();
 
   // A Wine prefix that plays Windows 98 to one program: its cmd reports another version.
   std::ofstream(w98 + "/VER.TXT") << "\r\nMicrosoft Windows 6.1.7601\r\n";
@@ -614,15 +670,26 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   run = run_uninstall_sim({"--snapshot", w98, "--yes"});
   expect_boxes({consent_box, question_box(1), restart_box});
   EXPECT_NE(run.err.find("rehearsing as Windows 98 SE"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("ENUM.REG: missing"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("ENUM.REG is missing from the snapshot"), std::string::npos) << run.err;
+  // Windows 95 is rehearsed as what it is, and refused as the uninstaller refuses it.
+  std::ofstream(w98 + "/VER.TXT") << "\r\nWindows 95. [Version 4.00.950]\r\n";
+  run = run_uninstall_sim({"--snapshot", w98, "--yes"});
+  EXPECT_EQ(run.status, 255) << run.out;
+  EXPECT_EQ(sim::changes().size(), 0u);
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  EXPECT_EQ(version.dwBuildNumber, 0x040003B6u);
   write_snapshot(w98, w98_files);
 
-  // What cannot be read is refused with its file and line, before anything runs.
+  // What cannot be read is refused with its file and line, before anything runs. The Japanese
+  // names above read whole; a real '\' or '|' does not.
   const struct {
     const char *file, *text, *message;
   } bad[] = {{"SYSTEM.ATT", "A  C:\\WINDOWS\\SYSTEM\\X.VXD\r\nAccess denied - C:\\X\r\n",
               "SYSTEM.ATT:2: cannot read this attrib line"},
              {"INF.DIR", "\r\nC:\\WINDOWS\\INF\r\n", "INF.DIR:2: cannot read this dir /b line"},
+             {"INF.DIR", "a|b.inf\r\n", "INF.DIR:1: cannot read this dir /b line"},
              {"WHERE.TXT", "windows C:\\WINDOWS\r\nsystem SYSTEM\r\n", "WHERE.TXT:2: expected"},
              {"VER.TXT", "Windows\r\n", "VER.TXT: holds no Windows version"}};
   for (const auto &b : bad) {
@@ -634,6 +701,96 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
     EXPECT_TRUE(sim::calls().empty());
     write_snapshot(w98, w98_files);
   }
+}
+
+// What a snapshot cannot show is "not known" wherever the run depends on it: in the summary
+// under its own heading and in the record, never assumed in silence.
+TEST(uninstall_sim, snapshots_say_what_they_cannot_show) {
+  std::string folder = ::testing::TempDir() + "snapshot_unknown";
+  std::vector<std::pair<std::string, std::string>> files = nt_snapshot(false);
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const std::pair<std::string, std::string> &f) {
+                               return f.first == "DRIVERS.ATT" || f.first == "OEMINF/oem3.inf";
+                             }),
+              files.end());
+  write_snapshot(folder, files);
+  std::string record = ::testing::TempDir() + "snapshot_unknown.jsonl";
+  sim_run run = run_uninstall_sim({"--snapshot", folder, "--yes", "--record=" + record});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // Each reason once, with what the run used of it below.
+  std::string not_known = after(run.out, "Not known (the snapshot cannot show it):\n");
+  auto listed = [&](const std::string &why, const std::string &subject) {
+    size_t at = not_known.find("  " + why + ":\n");
+    size_t end = at == std::string::npos ? at : not_known.find("\n  ", at + why.size() + 4);
+    std::string group = at == std::string::npos ? "" : not_known.substr(at, end - at);
+    return ascii_upper(group).find("\n    " + ascii_upper(subject)) != std::string::npos;
+  };
+  EXPECT_TRUE(listed("INF.DIR lists it, but its copy is not in OEMINF: its text is not known "
+                     "(the rehearsal reads it as empty)",
+                     "C:\\WINDOWS\\inf\\oem3.inf"))
+      << run.out;
+  EXPECT_TRUE(listed("DRIVERS.ATT is missing from the snapshot: the attributes of the files in "
+                     "this folder are not known (the rehearsal takes each as archive only)",
+                     "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"));
+  EXPECT_TRUE(listed("whether a program or a loaded driver held it open: a snapshot cannot show "
+                     "it, and the rehearsal deleted it as a file nothing uses",
+                     "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"));
+  EXPECT_TRUE(listed("whether the driver package it was published from left the driver store "
+                     "with it: a snapshot does not list the store's package folders",
+                     "C:\\WINDOWS\\inf\\oem3.inf"));
+  EXPECT_NE(run.err.find("INF.DIR: warning: 'oem3.inf': INF.DIR lists it, but its copy"),
+            std::string::npos)
+      << run.err;
+  std::string events = read_file(record);
+  EXPECT_NE(events.find("\",\"why\":\"INF.DIR lists it, but its copy is not in OEMINF"),
+            std::string::npos)
+      << events;
+  EXPECT_EQ(events.substr(events.rfind("{\"event\"")), "{\"event\":\"exit\",\"code\":0}\n");
+  // Neither output may go into the snapshot folder.
+  for (const char *option : {"--export", "--record"})
+    for (const std::string &target :
+         {folder + "/SYSTEM.REG",
+          folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/after.reg"}) {
+      sim::reset();
+      run = run_uninstall_sim({"--snapshot", folder, option, target});
+      EXPECT_EQ(run.status, 2) << option << " " << target;
+      EXPECT_NE(run.err.find("would write over what the machine is read from (" + folder + ")"),
+                std::string::npos)
+          << run.err;
+      EXPECT_TRUE(sim::calls().empty());
+    }
+  EXPECT_FALSE(std::ifstream(folder + "/after.reg").good());
+  EXPECT_EQ(read_file(folder + "/SYSTEM.REG").compare(0, 2, "\xFF\xFE"), 0);
+  // A machine file shows what it describes: nothing is unknown there.
+  run = run_uninstall_sim({"--yes"});
+  EXPECT_EQ(run.out.find("Not known"), std::string::npos);
+}
+
+// A warning of one kind is printed once, with how many there were and where the first is;
+// --verbose prints every one.
+TEST(uninstall_sim, warnings_are_summarised_by_kind) {
+  std::string folder = ::testing::TempDir() + "snapshot_warnings";
+  write_snapshot(folder, nt_snapshot(false));
+  // The export goes on with 600 printers whose names hold a character code page 932 lacks,
+  // and a value of odd length; the copy of oem3.inf has one such character as well.
+  std::string text = "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Print\\Printers]\n";
+  for (int i = 0; i < 600; ++i)
+    text += "\"Printer" + std::to_string(i) + "\"=\"Quendal\xC2\xAE\"\n";
+  text += "\"odd\"=hex(2):41,00,42\n";
+  std::string reg = folder + "/SYSTEM.REG";
+  std::ofstream(reg, std::ios::binary | std::ios::app) << utf16_file(text).substr(2);
+  sim_run run = run_uninstall_sim({"--snapshot", folder, "--yes"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("uninstall-sim: warning: characters outside code page 932 read as '?': "
+                         "601 times, the first at " +
+                         reg + ":"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(": warning: value skipped: UTF-16 string data with an odd number"),
+            std::string::npos);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 4) << run.err;
+  run = run_uninstall_sim({"--snapshot", folder, "--yes", "--verbose"});
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 604);
 }
 
 } // namespace

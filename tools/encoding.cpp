@@ -102,12 +102,27 @@ bool cp932_to_utf16le(const std::string &cp932, std::string &out) {
 }
 
 bool ascii_iequal(const std::string &a, const std::string &b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (toupper(static_cast<unsigned char>(a[i])) != toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return a.size() == b.size() && ascii_upper(a) == ascii_upper(b);
+}
+
+std::string ascii_upper(const std::string &s) {
+  std::string out = s;
+  cp932_upper_bytes(&out[0], out.size());
+  return out;
+}
+
+size_t char_count(const std::string &s) {
+  return cp932_char_count(s.data(), s.size());
+}
+
+size_t find_char_of(const std::string &s, const char *set) {
+  size_t at = cp932_find_first_of(s.data(), s.size(), set);
+  return at == s.size() ? std::string::npos : at;
+}
+
+size_t rfind_char_of(const std::string &s, const char *set) {
+  size_t at = cp932_find_last_of(s.data(), s.size(), set);
+  return at == s.size() ? std::string::npos : at;
 }
 
 bool ascii_starts_with(std::string_view text, const char *prefix) {
@@ -126,8 +141,7 @@ std::string display_utf8(const std::string &cp932) {
   // Convert character by character so that one bad byte does not hide the rest.
   out.clear();
   for (size_t i = 0; i < cp932.size();) {
-    size_t length =
-        cp932_is_lead_byte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size() ? 2 : 1;
+    size_t length = cp932_char_size(cp932.data() + i, cp932.size() - i);
     std::string piece;
     if (cp932_to_utf8(cp932.substr(i, length), piece)) {
       out += piece;
@@ -140,4 +154,15 @@ std::string display_utf8(const std::string &cp932) {
     i += length;
   }
   return out;
+}
+
+std::string trim_backslashes(const std::string &s) {
+  size_t end = 0;
+  for (size_t i = 0; i < s.size();) {
+    size_t length = cp932_char_size(s.data() + i, s.size() - i);
+    if (length == 2 || s[i] != '\\')
+      end = i + length;
+    i += length;
+  }
+  return s.substr(0, end);
 }

@@ -119,13 +119,6 @@ static bool option_value(const std::string &word, const std::string &key, std::s
   return true;
 }
 
-std::string ascii_upper(const std::string &s) {
-  std::string out = s;
-  for (char &c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 static std::string join_path(const std::string &directory, const std::string &name) {
   if (directory.empty() || (!name.empty() && name[0] == '/'))
     return name;
@@ -265,18 +258,19 @@ static bool read_folder(machine_reader &r, const std::vector<std::string> &w) {
 // components, none of them empty.
 static bool backslash_path(const std::string &name, size_t least, size_t most) {
   size_t components = 1;
-  for (size_t i = 0; i < name.size(); ++i)
-    if (name[i] == '\\') {
-      if (i == 0 || i + 1 == name.size() || name[i + 1] == '\\')
-        return false;
-      ++components;
-    }
+  for (size_t i = find_char_of(name, "\\"); i != std::string::npos;) {
+    if (i == 0 || i + 1 == name.size() || name[i + 1] == '\\')
+      return false;
+    ++components;
+    size_t next = find_char_of(name.substr(i + 1), "\\");
+    i = next == std::string::npos ? next : i + 1 + next;
+  }
   return !name.empty() && components >= least && (most == 0 || components <= most);
 }
 
 // A device's "Driver" value: its class key's name and its number, "{class GUID}\NNNN".
 static bool is_driver_key_name(const std::string &name) {
-  return backslash_path(name, 2, 2) && name[0] == '{' && name[name.find('\\') - 1] == '}';
+  return backslash_path(name, 2, 2) && name[0] == '{' && name[find_char_of(name, "\\") - 1] == '}';
 }
 
 static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
@@ -345,6 +339,7 @@ static bool read_inf(machine_reader &r, const std::vector<std::string> &w) {
   if (!text_file.empty()) {
     if (!read_bytes(join_path(r.base_directory, text_file), f.contents))
       return reader_fail(r, "cannot read the INF file '" + text_file + "'");
+    r.machine->inputs.push_back(join_path(r.base_directory, text_file));
   } else {
     size_t start = r.index;
     std::vector<std::string> block = take_block(r);
@@ -381,9 +376,9 @@ static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
   machine_package p;
   if (!name_arg(r, w[1], p.oem_inf) || !name_arg(r, w[2], p.folder))
     return false;
-  if (p.oem_inf.find_first_of("\\/:") != std::string::npos)
+  if (find_char_of(p.oem_inf, "\\/:") != std::string::npos)
     return reader_fail(r, "'" + w[1] + "' is not a bare INF name such as oem3.inf");
-  if (p.folder.find_first_of("\\/:") != std::string::npos || package_inf_name(p.folder).empty())
+  if (find_char_of(p.folder, "\\/:") != std::string::npos || package_inf_name(p.folder).empty())
     return reader_fail(r, "'" + w[2] +
                               "' is not a driver store folder name such as "
                               "q40pusb.inf_x86_1a2b3c4d");
@@ -391,7 +386,9 @@ static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
-static void note_reg_format(machine_description &m, reg_format format) {
+// A .reg file read: an input of the machine, whose format the first one gives.
+static void note_reg_file(machine_description &m, const std::string &path, reg_format format) {
+  m.inputs.push_back(path);
   if (!m.has_reg_format) {
     m.has_reg_format = true;
     m.registry_format = format;
@@ -402,7 +399,7 @@ bool add_reg_file(machine_description &m, const std::string &path, load_error &e
   reg_format format = reg_format_regedit5;
   if (!read_reg_file(path, format, m.registry, error, &m.warnings))
     return false;
-  note_reg_format(m, format);
+  note_reg_file(m, path, format);
   return true;
 }
 
@@ -435,7 +432,7 @@ bool add_reg_export(machine_description &m, const std::string &path, load_error 
   reg_format format = reg_format_regedit5;
   if (!read_reg_file(path, format, sink, error, &m.warnings))
     return false;
-  note_reg_format(m, format);
+  note_reg_file(m, path, format);
   return true;
 }
 
@@ -697,7 +694,7 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
       return false;
   }
   if (!r.have_platform) {
-    error = load_error{file_name, 0, "no platform line: the machine needs one"};
+    error = load_error{file_name, 0, "no platform line: the machine needs one", ""};
     return false;
   }
   return true;
@@ -706,12 +703,14 @@ bool read_machine_text(const std::string &text, const std::string &file_name,
 bool read_machine_file(const std::string &path, machine_description &machine, load_error &error) {
   std::string text;
   if (!read_bytes(path, text)) {
-    error = load_error{path, 0, "cannot be read"};
+    error = load_error{path, 0, "cannot be read", ""};
     return false;
   }
   size_t slash = path.rfind('/');
-  return read_machine_text(text, path, slash == std::string::npos ? "" : path.substr(0, slash),
-                           machine, error);
+  bool read = read_machine_text(text, path, slash == std::string::npos ? "" : path.substr(0, slash),
+                                machine, error);
+  machine.inputs.insert(machine.inputs.begin(), path);
+  return read;
 }
 
 static const char enum_branch[] = "SYSTEM\\CurrentControlSet\\Enum";
@@ -749,7 +748,14 @@ static void add_enum_devices() {
 }
 
 void apply_machine(const machine_description &m) {
-  if (m.win98) {
+  if (m.whole) {
+    sim::reset();
+    sim::set_version(m.win98 ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT, m.major, m.minor,
+                     m.build);
+    // On NT, CurrentControlSet is the system's link to the control set SYSTEM\Select names.
+    if (!m.win98)
+      sim::reg_add_link("SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001");
+  } else if (m.win98) {
     sim::machine_win98();
     sim::set_version(VER_PLATFORM_WIN32_WINDOWS, m.major, m.minor, m.build);
   } else {

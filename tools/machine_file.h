@@ -40,6 +40,7 @@
 #pragma once
 
 #include "sim/sim.h"
+#include "tools/encoding.h"
 #include "tools/reg_file.h"
 
 #include <string>
@@ -60,8 +61,27 @@ struct machine_package {
   std::string folder;
 };
 
+// What a snapshot cannot show, where the rehearsal would otherwise have to assume: a registry
+// branch (`key`: a path below HKEY_LOCAL_MACHINE) or a file or folder (a folder stands for
+// everything in it), and why. What the run then does there is "not known" (not_known.h).
+struct machine_unknown {
+  enum kind_t {
+    contents,     // every call on the key or file: what is there is not known
+    in_use,       // every file the run deleted: whether something held it open
+    driver_store, // every OEM INF copy uninstalled: whether a driver package left the store
+  } kind = contents;
+  bool key = false;
+  std::string path; // code page 932; "" for everywhere
+  std::string why;  // UTF-8
+};
+
 struct machine_description {
   std::string source; // the file name, or the built-in machine's name
+  // A snapshot: the machine is exactly what it shows, without the folders and keys that a
+  // fresh machine of the platform has (those serve the hand-written machine files).
+  bool whole = false;
+  std::vector<machine_unknown> unknowns;
+  std::vector<std::string> inputs; // the files and folders read (an output must not be one)
   bool win98 = false;
   DWORD major = 5, minor = 0, build = 2195;
   std::string windows_directory; // "" keeps the platform's
@@ -106,8 +126,6 @@ bool add_reg_file(machine_description &machine, const std::string &path, load_er
 bool add_reg_export(machine_description &machine, const std::string &path, load_error &error);
 // A whole file's bytes; false when it cannot be read.
 bool read_bytes(const std::string &path, std::string &bytes);
-// ASCII letters upper-cased, as Windows compares names; other bytes kept.
-std::string ascii_upper(const std::string &s);
 
 // The machine's Windows directory: the one it names, else the platform's C:\WINDOWS.
 std::string windows_directory(const machine_description &machine);

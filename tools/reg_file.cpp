@@ -60,14 +60,7 @@ static std::string_view trim(std::string_view s) {
 
 // Length of the character at s[i]: 2 for a complete double-byte character, else 1.
 static size_t char_length(std::string_view s, size_t i) {
-  return cp932_is_lead_byte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
-}
-
-static size_t char_count(std::string_view s) {
-  size_t n = 0;
-  for (size_t i = 0; i < s.size(); i += char_length(s, i))
-    ++n;
-  return n;
+  return cp932_char_size(s.data() + i, s.size() - i);
 }
 
 // Windows' limits on what a registry holds (Microsoft's "Registry element size limits"): a
@@ -151,10 +144,12 @@ static bool reader_fail(reg_reader &r, const std::string &what) {
 }
 
 static void warn(std::vector<load_error> *warnings, const std::string &file, int line,
-                 const std::string &what) {
+                 const std::string &what, const std::string &kind) {
   if (warnings)
-    warnings->push_back(load_error{file, line, what});
+    warnings->push_back(load_error{file, line, what, kind});
 }
+
+static const char replaced_kind[] = "characters outside code page 932 read as '?'";
 
 static std::string replaced_text(size_t replaced) {
   return std::to_string(replaced) + (replaced == 1 ? " character" : " characters") +
@@ -322,7 +317,8 @@ static bool read_value_data(reg_reader &r, std::string_view s, size_t i, reg_op 
       return reader_fail(r, "UTF-16 string data with an odd number of bytes");
     if (size_t replaced = utf16le_to_cp932_default(bytes, op.data))
       if (!r.skipping)
-        warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced));
+        warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced),
+             replaced_kind);
     return true;
   }
   return read_hex_bytes(r, i, op.data);
@@ -348,7 +344,8 @@ static bool read_key_line(reg_reader &r, std::string_view line) {
     for (const char *other : other_roots)
       if (root.size() == std::strlen(other) && ascii_starts_with(root, other)) {
         warn(r.warnings, r.file, line_number(r),
-             std::string("section of ") + other + " skipped: only " + root_name + " is simulated");
+             std::string("section of ") + other + " skipped: only " + root_name + " is simulated",
+             "");
         r.skipping = true;
         return true;
       }
@@ -376,6 +373,25 @@ static bool read_key_line(reg_reader &r, std::string_view line) {
   return true;
 }
 
+// A value line whose name or data cannot be read. regedit exports every value as it is,
+// malformed data included (hex(2) data of odd length, a string with line breaks written raw),
+// so such a value is skipped with a warning instead of refusing the file: it and the lines
+// that carry it on, up to the next line that starts a key, a value or a comment. `next` and
+// `number` are where the value's first line left the reader.
+static void skip_malformed_value(reg_reader &r, size_t next, int number) {
+  warn(r.warnings, r.file, number, "value skipped: " + r.error->what, "malformed values skipped");
+  r.next = next;
+  r.number = number;
+  while (r.next < r.text->size()) {
+    size_t end = r.text->find('\n', r.next);
+    std::string_view following = trim(std::string_view(*r.text).substr(r.next, end - r.next));
+    if (following.empty() || following[0] == '[' || following[0] == '"' || following[0] == '@' ||
+        following[0] == ';')
+      break;
+    next_line(r);
+  }
+}
+
 static bool read_value_line(reg_reader &r, std::string_view s, size_t i) {
   if (!r.in_key)
     return reader_fail(r, "a value before the first [key] line");
@@ -387,19 +403,24 @@ static bool read_value_line(reg_reader &r, std::string_view s, size_t i) {
   op.type = 0;
   op.data.clear();
   op.line = line_number(r);
+  size_t first_next = r.next;
+  int first_number = r.number;
   if (s[i] == '@') {
     ++i;
   } else if (!read_quoted(r, s, i, op.name)) {
-    return false;
+    skip_malformed_value(r, first_next, first_number);
+    return true;
   } else if (char_count(op.name) > max_value_name) {
     return reader_fail(r, "a value name of " + std::to_string(char_count(op.name)) +
                               " characters: Windows allows " + std::to_string(max_value_name));
   }
   i = skip_blanks(s, i);
-  if (i >= s.size() || s[i] != '=')
-    return reader_fail(r, "expected '=' after the value name");
-  if (!read_value_data(r, s, i + 1, op))
-    return false;
+  if (i >= s.size() || s[i] != '=' || !read_value_data(r, s, i + 1, op)) {
+    if (i >= s.size() || s[i] != '=')
+      reader_fail(r, "expected '=' after the value name");
+    skip_malformed_value(r, first_next, first_number);
+    return true;
+  }
   if (!r.skipping)
     (*r.sink)(op);
   return true;
@@ -532,7 +553,7 @@ static size_t append_utf16_lines(const char *bytes, size_t size, bool last, int 
       std::string converted;
       if (size_t replaced =
               utf16le_to_cp932_default(std::string(bytes + start, stop - start), converted))
-        warn(warnings, file_name, line, replaced_text(replaced));
+        warn(warnings, file_name, line, replaced_text(replaced), replaced_kind);
       text += converted;
     }
     text += '\n';
@@ -780,12 +801,26 @@ static void apply_op(const reg_op &op) {
   }
 }
 
+// regedit writes keys in name order, so a control set's content under CurrentControlSet comes
+// before SYSTEM\Select, whose "Current" names the numbered set that CurrentControlSet stands
+// for. Select's values are therefore set first, wherever the file has them.
+static bool select_value(const reg_op &op) {
+  return op.kind == reg_op::set_value && ascii_iequal(op.key, "SYSTEM\\Select");
+}
+
 void apply_reg(const std::vector<reg_op> &ops) {
+  for (const reg_op &op : ops)
+    if (select_value(op))
+      apply_op(op);
   for (const reg_op &op : ops)
     apply_op(op);
 }
 
 void apply_reg(const reg_op_list &ops) {
+  for_each_reg_op(ops, [](const reg_op &op) {
+    if (select_value(op))
+      apply_op(op);
+  });
   for_each_reg_op(ops, apply_op);
 }
 

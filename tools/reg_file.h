@@ -24,11 +24,14 @@ struct reg_op {
   int line = 0;
 };
 
-// Where and why a file was refused.
+// Where and why a file was refused, or read in part (a warning).
 struct load_error {
   std::string file;
   int line = 0;
   std::string what;
+  // For a warning: its kind, the same text for every warning of that kind (so that the
+  // rehearsal can count them); "" when `what` is its own kind.
+  std::string kind;
 };
 // "file:line: what" (or "file: what" when no line applies).
 std::string describe(const load_error &error);

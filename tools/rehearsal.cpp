@@ -7,6 +7,7 @@
 #include "tools/builtin_machines.h"
 #include "tools/encoding.h"
 #include "tools/machine_file.h"
+#include "tools/not_known.h"
 #include "tools/reg_file.h"
 #include "tools/run_record.h"
 #include "tools/snapshot.h"
@@ -15,6 +16,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -24,6 +27,7 @@ struct options {
   std::string snapshot;
   std::vector<std::string> answers;
   bool yes = false;
+  bool verbose = false;
   bool has_export = false;
   std::string export_file;
   bool has_record = false;
@@ -46,12 +50,15 @@ struct answering {
 static void usage(std::FILE *to) {
   std::fprintf(to, "usage: uninstall-sim [--machine NAME|FILE | --snapshot FOLDER]\n"
                    "                     [--answer ok,cancel,...] [--yes] [--export FILE]\n"
-                   "                     [--record FILE] [--] [WORD]\n"
+                   "                     [--record FILE] [--verbose] [--] [WORD]\n"
                    "Rehearses the uninstaller on a simulated machine. WORD is passed to it as its\n"
                    "command line (QuendalUninstall.exe WORD); without WORD the command line is\n"
                    "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
                    "real machine. --export writes the registry after the run as a .reg file;\n"
-                   "--record writes the boxes and every change, one JSON object a line.\n"
+                   "--record writes the boxes and every change, one JSON object a line; neither\n"
+                   "may be a file the machine is read from. --verbose prints every warning of\n"
+                   "the machine, not one line of each kind. An option's value may also follow\n"
+                   "an '=' (--machine=win98).\n"
                    "Built-in machines:\n");
   for (const builtin_machine &m : builtin_machines())
     std::fprintf(to, "  %-16s %s\n", m.name, m.summary);
@@ -86,32 +93,56 @@ static bool parse_answers(const rehearsal_io &io, const std::string &list,
   }
 }
 
+// The options that take a value, given as "--option VALUE" or "--option=VALUE".
+static const char *const value_options[] = {"--machine", "--snapshot", "--answer", "--export",
+                                            "--record"};
+
+static bool set_option(const rehearsal_io &io, const std::string &name, const std::string &value,
+                       options &o) {
+  if (value.empty())
+    return usage_error(io, name + " needs a value, not an empty word");
+  if (name == "--machine") {
+    o.machine = value;
+    o.machine_given = true;
+  } else if (name == "--snapshot") {
+    o.snapshot = value;
+  } else if (name == "--answer") {
+    return parse_answers(io, value, o.answers);
+  } else if (name == "--export") {
+    o.export_file = value;
+    o.has_export = true;
+  } else {
+    o.record_file = value;
+    o.has_record = true;
+  }
+  return true;
+}
+
 static bool parse_options(const std::vector<std::string> &args, const rehearsal_io &io,
                           options &o) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    bool takes_value = a == "--machine" || a == "--answer" || a == "--export" ||
-                       a == "--snapshot" || a == "--record";
-    if (takes_value && i + 1 >= args.size())
-      return usage_error(io, a + " needs a value");
-    if (takes_value && args[i + 1].empty())
-      return usage_error(io, a + " needs a value, not an empty word");
-    if (a == "--machine") {
-      o.machine = args[++i];
-      o.machine_given = true;
-    } else if (a == "--snapshot") {
-      o.snapshot = args[++i];
-    } else if (a == "--answer") {
-      if (!parse_answers(io, args[++i], o.answers))
-        return false;
-    } else if (a == "--export") {
-      o.export_file = args[++i];
-      o.has_export = true;
-    } else if (a == "--record") {
-      o.record_file = args[++i];
-      o.has_record = true;
-    } else if (a == "--yes") {
+    bool taken = false;
+    for (const char *option : value_options) {
+      std::string name = option;
+      if (a == name) {
+        if (i + 1 >= args.size())
+          return usage_error(io, a + " needs a value");
+        if (!set_option(io, name, args[++i], o))
+          return false;
+        taken = true;
+      } else if (a.compare(0, name.size() + 1, name + "=") == 0) {
+        if (!set_option(io, name, a.substr(name.size() + 1), o))
+          return false;
+        taken = true;
+      }
+    }
+    if (taken)
+      continue;
+    if (a == "--yes") {
       o.yes = true;
+    } else if (a == "--verbose") {
+      o.verbose = true;
     } else if (a == "--help") {
       o.help = true;
     } else {
@@ -130,19 +161,52 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
   return true;
 }
 
-static void print_warnings(const rehearsal_io &io, const std::vector<std::string> &warnings) {
-  for (const std::string &w : warnings)
-    std::fprintf(io.err, "uninstall-sim: warning: %s\n", w.c_str());
+// The warnings of the machine: each kind once, with how many there were and where the first
+// is; every one of them with --verbose. A real export can hold thousands of one kind.
+static void print_warnings(const rehearsal_io &io, const std::vector<load_error> &warnings,
+                           bool verbose) {
+  std::vector<std::string> kinds;
+  std::map<std::string, std::pair<size_t, size_t>> by_kind; // kind -> first, count
+  for (size_t i = 0; i < warnings.size(); ++i) {
+    const std::string &kind = warnings[i].kind.empty() ? warnings[i].what : warnings[i].kind;
+    auto it = by_kind.find(kind);
+    if (it == by_kind.end()) {
+      by_kind[kind] = {i, 1};
+      kinds.push_back(kind);
+    } else {
+      ++it->second.second;
+    }
+  }
+  if (verbose) {
+    for (const load_error &w : warnings)
+      std::fprintf(io.err, "%s\n", describe_warning(w).c_str());
+    return;
+  }
+  for (const std::string &kind : kinds) {
+    const load_error &first = warnings[by_kind[kind].first];
+    size_t count = by_kind[kind].second;
+    if (count == 1) {
+      std::fprintf(io.err, "%s\n", describe_warning(first).c_str());
+      continue;
+    }
+    load_error place = first;
+    place.what = "";
+    std::string where = describe(place);
+    where.resize(where.size() - 2); // "file:line" without ": "
+    std::fprintf(
+        io.err,
+        "uninstall-sim: warning: %s: %zu times, the first at %s: %s (--verbose lists all)\n",
+        kind.c_str(), count, where.c_str(), first.what.c_str());
+  }
 }
 
 static bool load_machine(const options &o, const rehearsal_io &io, machine_description &m) {
   load_error error;
-  std::vector<std::string> warnings;
   const builtin_machine *builtin = o.snapshot.empty() ? find_builtin_machine(o.machine) : nullptr;
-  bool loaded = !o.snapshot.empty() ? read_snapshot(o.snapshot, m, warnings, error)
+  bool loaded = !o.snapshot.empty() ? read_snapshot(o.snapshot, m, error)
                 : builtin           ? read_machine_text(builtin->text, o.machine, "", m, error)
                                     : read_machine_file(o.machine, m, error);
-  print_warnings(io, warnings);
+  print_warnings(io, m.warnings, o.verbose);
   if (!loaded) {
     if (!builtin && o.snapshot.empty() && error.line == 0 && error.what == "cannot be read")
       return usage_error(io, "no built-in machine and no readable file named '" + o.machine + "'");
@@ -151,8 +215,43 @@ static bool load_machine(const options &o, const rehearsal_io &io, machine_descr
   }
   if (builtin)
     m.source = std::string(builtin->name) + ": " + builtin->summary;
-  for (const load_error &warning : m.warnings)
-    std::fprintf(io.err, "%s\n", describe_warning(warning).c_str());
+  return true;
+}
+
+// Whether writing `output` would overwrite `input` (a file the machine is read from) or put a
+// file into it (a snapshot folder). Paths are compared as the file system resolves them.
+static bool touches(const std::string &output, const std::string &input) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path out = fs::weakly_canonical(fs::absolute(output, ec), ec);
+  fs::path in = fs::weakly_canonical(fs::absolute(input, ec), ec);
+  if (out == in)
+    return true;
+  for (fs::path p = out.parent_path(); !p.empty() && p != p.parent_path(); p = p.parent_path())
+    if (p == in && fs::is_directory(in, ec))
+      return true;
+  return false;
+}
+
+// The outputs never touch the inputs, nor each other: refused before anything runs.
+static bool check_outputs(const options &o, const machine_description &m, const rehearsal_io &io) {
+  const struct {
+    bool given;
+    const char *option;
+    const std::string &file;
+  } outputs[] = {{o.has_export, "--export", o.export_file},
+                 {o.has_record, "--record", o.record_file}};
+  for (const auto &out : outputs) {
+    if (!out.given)
+      continue;
+    for (const std::string &input : m.inputs)
+      if (touches(out.file, input))
+        return usage_error(io, std::string(out.option) + " " + out.file +
+                                   " would write over what the machine is read from (" + input +
+                                   "): choose a file elsewhere");
+  }
+  if (o.has_export && o.has_record && touches(o.export_file, o.record_file))
+    return usage_error(io, "--export and --record name the same file: give each its own");
   return true;
 }
 
@@ -269,7 +368,7 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
     usage(io.out);
     return 0;
   }
-  if (!load_machine(o, io, m))
+  if (!load_machine(o, io, m) || !check_outputs(o, m, io))
     return 2;
   apply_machine(m);
   load_error error;
@@ -312,13 +411,20 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   std::string restart = render_restart(sim::restart());
   std::fprintf(io.out, "\n%s", restart.c_str());
   std::fprintf(io.out, "%sExit code: %d\n\n", restart.empty() ? "" : "\n", exit_code);
-  run_view run{m.win98, sim::calls(), sim::changes(), a.shown, owners};
+  std::vector<not_known_item> unknown = find_not_known(m, sim::calls(), sim::changes());
+  run_view run{m.win98, sim::calls(), sim::changes(), a.shown, owners, unknown};
   std::fprintf(io.out, "%s", render_summary(run, io.colour).c_str());
   for (const std::string &leak : sim::leaks())
     std::fprintf(io.out, "Left open by the run: %s\n", leak.c_str());
-  if (a.next_answer < o.answers.size())
-    std::fprintf(io.out, "Note: %zu of the --answer list were not needed.\n",
-                 o.answers.size() - a.next_answer);
+  if (a.next_answer < o.answers.size()) {
+    std::string extra;
+    for (size_t i = a.next_answer; i < o.answers.size(); ++i)
+      extra += (extra.empty() ? "" : ",") + o.answers[i];
+    std::fprintf(io.out,
+                 "Note: the run showed %zu boxes; the rest of the --answer list was not "
+                 "needed: %s\n",
+                 a.next_answer, extra.c_str());
+  }
 
   bool written =
       !record_file || write_output(record_file, o.record_file, render_record(run, exit_code), io);

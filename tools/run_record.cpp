@@ -76,5 +76,8 @@ std::string render_record(const run_view &run, int exit_code) {
   }
   for (; next_box < run.boxes.size(); ++next_box)
     out += box_line(run.boxes[next_box].box);
+  for (const not_known_item &i : run.not_known)
+    out += "{\"event\":\"not known\",\"subject\":" + json_text(i.subject) +
+           ",\"why\":" + json_text(i.why) + "}\n";
   return out + "{\"event\":\"exit\",\"code\":" + std::to_string(exit_code) + "}\n";
 }

@@ -10,6 +10,9 @@
 //   {"event":"attributes set","file":P,"call":F}
 //   {"event":"device removed","device":I,"call":F}
 //   {"event":"package removed","folder":P,"call":F}  a driver package's folder in the store
+//   {"event":"not known","subject":S,"why":W}
+//                              after the run's events: the run used S (a key, file or INF),
+//                              which the snapshot could not show; W says what is not known
 //   {"event":"exit","code":N}
 //
 // K is a full key path from HKEY_LOCAL_MACHINE, P a full file path, I a device instance id.

@@ -31,6 +31,7 @@
 #include "tools/encoding.h"
 #include "tools/error_names.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <unordered_set>
@@ -120,9 +121,7 @@ static std::string below_hklm(const std::string &subject) {
   std::string out = subject;
   if (ascii_iequal(out.substr(0, sizeof hklm - 1), hklm))
     out = out.substr(sizeof hklm - 1);
-  while (!out.empty() && out.back() == '\\')
-    out.pop_back();
-  return out;
+  return trim_backslashes(out);
 }
 
 static bool starts_with_path(const std::string &path, const std::string &prefix) {
@@ -390,7 +389,7 @@ static group &group_of(summary_state &s, const position &p) {
 }
 
 static std::string folder_of(const std::string &path) {
-  size_t slash = path.rfind('\\');
+  size_t slash = rfind_char_of(path, "\\");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
@@ -640,6 +639,23 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
     out += "  " + line + "\n";
 }
 
+// What the run used that the snapshot could not show, by reason.
+static void render_not_known(const run_view &run, bool colour, std::string &out) {
+  if (run.not_known.empty())
+    return;
+  out += "\n" + paint(colour, cyan, "Not known (the snapshot cannot show it):") + "\n";
+  std::vector<std::string> reasons;
+  for (const not_known_item &i : run.not_known)
+    if (std::find(reasons.begin(), reasons.end(), i.why) == reasons.end())
+      reasons.push_back(i.why);
+  for (const std::string &why : reasons) {
+    out += "  " + why + ":\n";
+    for (const not_known_item &i : run.not_known)
+      if (i.why == why)
+        out += "    " + display_utf8(i.subject) + "\n";
+  }
+}
+
 std::string render_summary(const run_view &run, bool colour) {
   summary_state s{run, {}, {}, {}, {}, {}};
   walk(s);
@@ -667,5 +683,6 @@ std::string render_summary(const run_view &run, bool colour) {
     out += paint(colour, bold, "What the run removed, by model and step:") + "\n" + removals;
   render_failures(s, colour, out);
   render_kept(s, colour, out);
+  render_not_known(run, colour, out);
   return out;
 }

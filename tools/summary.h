@@ -10,6 +10,7 @@
 
 #include "sim/sim.h"
 #include "tools/machine_file.h"
+#include "tools/not_known.h"
 
 #include <string>
 #include <unordered_map>
@@ -42,6 +43,7 @@ struct run_view {
   const std::vector<sim::change> &changes;
   const std::vector<shown_box> &boxes;
   const entry_owners &owners;
+  const std::vector<not_known_item> &not_known; // what the snapshot could not show
 };
 
 // The summary as text (UTF-8), in time and memory linear in the number of calls and changes.
