@@ -406,8 +406,12 @@ size_t write_snapshot(const std::string &folder, size_t keys) {
                                    "oem3.inf",    "oem3.PNF",     "usb.inf",      "volume.inf"};
   std::vector<std::string> drivers = {"Q40PUCOM.SYS", "mouhid.sys", "usbccgp.sys", "volume.sys"};
   const gen_key &packages = *system.subkeys["DRIVERDATABASE"]->subkeys["DRIVERINFFILES"];
-  for (const auto &p : packages.subkeys)
+  // The OEM INF copies of the driver database's packages, each copied by snapshot.bat.
+  for (const auto &p : packages.subkeys) {
     infs.push_back(p.second->name);
+    write_file(folder + "/OEMINF/" + p.second->name,
+               "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=HIDClass\r\n");
+  }
   // The drivers folder of a machine in use: some hundreds of files.
   const gen_key &services = *system.subkeys["CONTROLSET001"]->subkeys["SERVICES"];
   for (const auto &s : services.subkeys)
