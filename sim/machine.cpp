@@ -69,54 +69,48 @@ std::string upper(const std::string &s) {
   return r;
 }
 
+// A name walked upper-cased, a byte at a time (each character upper-cased as it is reached).
+struct upper_walk {
+  const std::string &name;
+  size_t next;            // the next character
+  unsigned char bytes[2]; // the current one upper-cased
+  size_t length, taken;   // its length, and how many of its bytes were taken
+};
+
+// The walk's next byte; false at the end of the name.
+static bool take_upper(upper_walk &w, unsigned char &byte) {
+  if (w.taken == w.length) {
+    if (w.next == w.name.size())
+      return false;
+    w.length = upper_char(w.name, w.next, w.bytes);
+    w.next += w.length;
+    w.taken = 0;
+  }
+  byte = w.bytes[w.taken++];
+  return true;
+}
+
 int compare_names(const std::string &a, const std::string &b) {
   // Called for every subkey looked up, on names that often share a long start
-  // (VEN_8086&DEV_1A2B...): whole characters the two have in common are passed over first,
-  // and ASCII characters are compared as they are.
-  size_t ia = 0, n = std::min(a.size(), b.size());
-  while (ia < n && a[ia] == b[ia]) {
-    size_t length = char_length(a, ia);
-    if (length == 2 && (ia + 1 >= n || a[ia + 1] != b[ia + 1]))
+  // (VEN_8086&DEV_1A2B...): whole characters the two have in common are passed over first.
+  size_t same = 0, n = std::min(a.size(), b.size());
+  while (same < n && a[same] == b[same]) {
+    size_t length = char_length(a, same);
+    if (length == 2 && (same + 1 >= n || a[same + 1] != b[same + 1]))
       break;
-    ia += length;
+    same += length;
   }
-  // From there both are upper-cased a character at a time; a double-byte character of one
-  // may face a single-byte one and the next of the other.
-  unsigned char ca[2] = {}, cb[2] = {};
-  size_t ib = ia;        // the next character of a / b
-  size_t na = 0, nb = 0; // the length of the current one
-  size_t pa = 0, pb = 0; // how many of its bytes have been compared
+  // From there both are walked upper-cased; a double-byte character of one may face a
+  // single-byte one and the next of the other.
+  upper_walk wa{a, same, {}, 0, 0}, wb{b, same, {}, 0, 0};
   for (;;) {
-    if (pa == na && pb == nb && ia < a.size() && ib < b.size() &&
-        static_cast<unsigned char>(a[ia]) < 0x80 && static_cast<unsigned char>(b[ib]) < 0x80) {
-      unsigned x = cp932_upper_char(static_cast<unsigned char>(a[ia++]));
-      unsigned y = cp932_upper_char(static_cast<unsigned char>(b[ib++]));
-      if (x != y)
-        return x < y ? -1 : 1;
-      continue;
-    }
-    if (pa == na) {
-      if (ia == a.size())
-        break;
-      na = upper_char(a, ia, ca);
-      ia += na;
-      pa = 0;
-    }
-    if (pb == nb) {
-      if (ib == b.size())
-        break;
-      nb = upper_char(b, ib, cb);
-      ib += nb;
-      pb = 0;
-    }
-    if (ca[pa] != cb[pb])
-      return ca[pa] < cb[pb] ? -1 : 1;
-    ++pa;
-    ++pb;
+    unsigned char x = 0, y = 0;
+    bool more_a = take_upper(wa, x), more_b = take_upper(wb, y);
+    if (!more_a || !more_b)
+      return more_a == more_b ? 0 : more_a ? 1 : -1;
+    if (x != y)
+      return x < y ? -1 : 1;
   }
-  bool a_left = pa < na || ia < a.size();
-  bool b_left = pb < nb || ib < b.size();
-  return a_left == b_left ? 0 : a_left ? 1 : -1;
 }
 
 std::string lower(const std::string &s) {

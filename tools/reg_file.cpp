@@ -630,8 +630,10 @@ static const size_t file_block = 1 << 22;
 static size_t read_block(std::FILE *file, std::vector<char> &buffer, size_t used, size_t kept,
                          bool &more) {
   std::memmove(buffer.data(), buffer.data() + used - kept, kept);
-  if (buffer.size() < kept + file_block)
+  if (buffer.size() < kept + file_block) {
+    buffer.reserve(kept + file_block); // no more: a vector would double
     buffer.resize(kept + file_block);
+  }
   size_t got = std::fread(buffer.data() + kept, 1, file_block, file);
   more = got == file_block;
   return kept + got;
