@@ -83,10 +83,10 @@ windows:
 # each prefix: a 32-bit prefix runs no 64-bit program.
 $(WIN32)/e2e/harness.exe: e2e/harness.cpp
 	@mkdir -p $(dir $@)
-	$(MINGW32) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $<
+	$(MINGW32) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $< -lshell32
 $(WIN64)/e2e/harness.exe: e2e/harness.cpp
 	@mkdir -p $(dir $@)
-	$(MINGW64) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $<
+	$(MINGW64) -std=c++17 -O2 -Wall -Wextra -Werror -static -o $@ $< -lshell32
 
 # The test of app/runtime.cpp, built without a runtime like the uninstaller, for both
 # targets (32-bit C names carry a leading underscore at link level).

@@ -6,6 +6,7 @@
 #include "core/entry.h"
 #include "core/hosted/reset.h"
 #include "sim/sim.h"
+#include "tests/spelling.h"
 #include "tools/machine_file.h"
 #include "tools/reg_file.h"
 
@@ -28,18 +29,23 @@ std::string numbered(const char *prefix, int n) {
 
 // Windows 2000: n device instances (every hundredth one model 0's), n modem class driver keys,
 // n service keys in each of two control sets, model 0 installed, 100 OEM INF copies of which
-// every tenth names model 0.
+// every tenth names model 0. Device data spelled as Windows 2000 writes it.
 void build_nt_machine(int n) {
   sim::machine_win2000();
   sim::reg_add_key("SYSTEM\\ControlSet002\\Services");
-  std::string id = model_hardware_id(0);
+  const std::string id = spelled::device_id(0, spelling::win2000_xp);
   for (int i = 0; i < n; ++i) {
     bool model = i % 100 == 0;
-    sim::device_add(numbered("PCI\\VEN_8086&DEV_", i) + "\\3&1",
-                    {model ? id : numbered("PCI\\VEN_8086&DEV_", i), "PCI\\CC_0200"});
+    if (model)
+      sim::device_add(spelled::instance_path(0, spelling::win2000_xp, numbered("5&1a2b&0&", i)),
+                      {spelled::revision_id(0, spelling::win2000_xp), id});
+    else
+      sim::device_add(numbered("PCI\\VEN_8086&DEV_", i) + "\\3&1",
+                      {numbered("PCI\\VEN_8086&DEV_", i), "PCI\\CC_0200"});
     std::string driver = std::string(modem_class) + "\\" + numbered("", i);
     sim::reg_set_string(driver, "InfPath", "oem" + std::to_string(i % 100) + ".inf");
-    sim::reg_set_string(driver, "MatchingDeviceId", model ? id : "usb\\vid_0000&pid_0000");
+    sim::reg_set_string(driver, "MatchingDeviceId",
+                        model ? spelled::matching_device_id(0) : "usb\\vid_0000&pid_0000");
     for (int set : {1, 2})
       sim::reg_set_dword("SYSTEM\\ControlSet00" + std::to_string(set) + "\\Services\\" +
                              numbered("Service", i),
@@ -51,7 +57,8 @@ void build_nt_machine(int n) {
                        "Start", 3);
   sim::file_add(std::string("C:\\WINDOWS\\system32\\drivers\\") + model_nt_file(0, 0));
   for (int k = 0; k < 100; ++k) {
-    std::string line = k % 10 == 0 ? "USB_TA," + id : "USB_TA,USB\\Vid_0000&Pid_0000";
+    std::string line = k % 10 == 0 ? "USB_TA," + std::string(model_hardware_id(0))
+                                   : "USB_TA,USB\\Vid_0000&Pid_0000";
     sim::inf_add("oem" + std::to_string(k) + ".inf",
                  "[Version]\r\nSignature=\"$Windows NT$\"\r\n[USBTA]\r\n"
                  "QUENDALQ40 PRO USBPort Adapter=" +
@@ -60,10 +67,11 @@ void build_nt_machine(int n) {
 }
 
 // Windows 98: n instances under model 0's Enum key and n port instances (every hundredth one
-// model 0's), each naming a driver key, and model 0's VxD entries and files.
+// model 0's), each naming a driver key, and model 0's VxD entries and files. The Enum key as
+// Windows 98 writes it.
 void build_win98_machine(int n) {
   sim::machine_win98();
-  std::string id = model_hardware_id(0);
+  std::string id = spelled::device_id(0, spelling::win98);
   for (int i = 0; i < n; ++i) {
     std::string instance = "Enum\\" + id + "\\" + numbered("5&", i);
     sim::reg_set_string(instance, "Driver", numbered("Modem\\", i));

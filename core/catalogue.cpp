@@ -102,7 +102,9 @@ enum {
 };
 
 int hardware_id_entry_names_model(int model, const char *entry) {
-  return cp932_compare(entry, model_hardware_id(model)) == 0;
+  // The USB bus driver writes the ids, not the maker's INF: USB\Vid_1e7a&Pid_0080 on Windows
+  // 2000 and XP, USB\VID_1E7A&PID_0080 from Vista on. Windows matches them in any case.
+  return cp932_compare_nocase(entry, model_hardware_id(model)) == 0;
 }
 
 int matching_device_id_names_model(int model, const char *value_name, const char *data) {
@@ -118,7 +120,13 @@ int usbta_line_names_model(int model, char *line) {
     return 0;
   cp932_lower(line);
   cp932_lower(expected);
-  return cp932_compare_bytes(line, expected, bounded_length(expected, sizeof expected)) == 0;
+  size_t length = bounded_length(expected, sizeof expected);
+  if (cp932_compare_bytes(line, expected, length) != 0)
+    return 0;
+  // The id ends where the text, a field or a further part of the id ("&Rev_0100") ends:
+  // USB\Vid_1E7A&Pid_00801 is another product.
+  char next = line[length];
+  return next == '\0' || next == ',' || next == '&';
 }
 
 int service_key_names_model(int model, const char *subkey_name) {

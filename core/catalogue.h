@@ -31,14 +31,15 @@ char *set_model_oem_inf_name(int model, const char *name);
 // names as the VMM32Files value names.
 
 // Device instances (detection and device removal): one entry of the instance's hardware-id
-// list is the hardware id as a whole, letter case included ("...&Rev_0100" is another id).
+// list is the hardware id as a whole, in any letter case ("...&Rev_0100" is another id).
 int hardware_id_entry_names_model(int model, const char *entry);
 // Modem class driver keys (the modem class scan): a value named "MatchingDeviceId" in any
 // letter case whose string is the hardware id in any letter case (Windows writes it in lower
 // case).
 int matching_device_id_names_model(int model, const char *value_name, const char *data);
 // OEM INF copies: their "USBTA" line begins with "USB_TA," and the hardware id, in any letter
-// case; further fields may follow. Lower-cases `line` in place.
+// case, followed by the end of the line, a further field (',') or a further part of the id
+// ('&', as in "&Rev_0100"). Lower-cases `line` in place.
 int usbta_line_names_model(int model, char *line);
 // Service keys (complete removal on Windows 2000): the subkey name equals the service name
 // over its first 8 characters, letter case included; a longer subkey name thus matches the

@@ -11,28 +11,54 @@
 #include "core/texts.h"
 #include "platform/windows_api.h"
 
-const char *cut_command_tail(const char *command_line) {
-  const char *p = command_line;
+// The code of a character and the character after it, in a line of code page 932 (a
+// double-byte character is one character, and its trail byte is never a quote or a blank) and
+// in a line of UTF-16 (no unit of a surrogate pair is either).
+static unsigned code_of(char c) {
+  return static_cast<unsigned char>(c);
+}
+static unsigned code_of(wchar_t c) {
+  return static_cast<unsigned>(c);
+}
+static const char *next_of(const char *p) {
+  return cp932_next(p);
+}
+static const wchar_t *next_of(const wchar_t *p) {
+  return p + 1;
+}
+
+// One rule for both kinds of command line: a quoted program name runs to the next quote,
+// which is dropped too; an unquoted one up to the first character of code 0x20 or less. Then
+// every character of code 0x01 to 0x20 is skipped.
+template <typename Char> static const Char *tail_of(const Char *command_line) {
+  const Char *p = command_line;
   if (*p == '"') {
-    // A quoted program name runs to the next quote; a trail byte is never taken for one.
     ++p;
     while (*p && *p != '"')
-      p = cp932_next(p);
+      p = next_of(p);
     if (*p == '"')
       ++p;
   } else {
-    while (static_cast<unsigned char>(*p) > ' ')
-      p = cp932_next(p);
+    while (code_of(*p) > ' ')
+      p = next_of(p);
   }
-  while (*p && static_cast<unsigned char>(*p) <= ' ')
+  while (*p && code_of(*p) <= ' ')
     ++p;
   return p;
 }
 
+const char *cut_command_tail(const char *command_line) {
+  return tail_of(command_line);
+}
+
+const wchar_t *cut_wide_command_tail(const wchar_t *command_line) {
+  return tail_of(command_line);
+}
+
 // The 64-bit edition's file, beside the 32-bit one.
-static const char edition_64_file_name[] = "QuendalUninstall64.exe";
-// A command line holds at most 32,767 characters; in code page 932 each may take two bytes.
-enum { COMMAND_LINE_BYTES = 2 * 32767 + 1 };
+static const wchar_t edition_64_file_name[] = L"QuendalUninstall64.exe";
+// A command line holds at most 32,767 characters.
+enum { COMMAND_LINE_CHARS = 32767 + 1 };
 
 int runs_under_wow64() {
   // Looked up, not linked: Windows 98, Windows 2000 and XP before SP2 lack the function, and on
@@ -52,11 +78,31 @@ int runs_under_wow64() {
   return wow64 ? 1 : 0;
 }
 
-// The 64-bit edition's path: this program's folder and the edition's file name. Returns 0
-// (reported) when this program's own path cannot be read whole.
-static int edition_64_path(char *path, size_t size) {
-  char own[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, own, MAX_PATH);
+// Appends `source` to the terminated wide string in `target` (of `size` characters) only when
+// the whole of it fits with its terminator, as append_text does for ANSI text.
+static int append_wide(wchar_t *target, size_t size, const wchar_t *source) {
+  size_t length = 0;
+  while (length < size && target[length])
+    ++length;
+  size_t added = 0;
+  while (source[added])
+    ++added;
+  if (length + added >= size)
+    return 0;
+  for (size_t i = 0; i <= added; ++i)
+    target[length + i] = source[i];
+  return 1;
+}
+
+// The 64-bit edition's path: this program's folder and the edition's file name. The hand-off
+// runs on Windows NT only, which keeps paths in UTF-16, and reads and joins them so: an ANSI
+// path would name another folder where a character of the folder has no code in the ANSI code
+// page (it becomes '?'), or where its code is a lead byte of code page 932 (é is 0xE9 in code
+// page 1252) and a code-page-932 walk would take the backslash after it for a trail byte.
+// Returns 0 (reported) when this program's own path cannot be read whole.
+static int edition_64_path(wchar_t *path, size_t size) {
+  wchar_t own[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) {
     // A path that fills the buffer was cut: Windows XP then leaves it unterminated and the
     // last error 0; later versions terminate it and set ERROR_INSUFFICIENT_BUFFER.
@@ -64,43 +110,56 @@ static int edition_64_path(char *path, size_t size) {
                         caption_get_module_file_name);
     return 0;
   }
-  // The folder ends at the last backslash; the trail byte 0x5C of a double-byte character
-  // (as in ソ, 0x83 0x5C) is none.
   size_t folder_length = 0;
-  for (const char *p = own; *p; p = cp932_next(p))
-    if (*p == '\\')
-      folder_length = static_cast<size_t>(p + 1 - own);
-  own[folder_length] = '\0';
-  cp932_copy(path, size, own);
-  return append_text(path, size, edition_64_file_name);
+  for (DWORD i = 0; i < length; ++i)
+    if (own[i] == L'\\')
+      folder_length = i + 1;
+  own[folder_length] = L'\0';
+  path[0] = L'\0';
+  return append_wide(path, size, own) && append_wide(path, size, edition_64_file_name);
 }
 
-int hand_off_to_64_bit_edition(const char *command_tail, int *exit_code) {
-  char path[MAX_PATH + sizeof edition_64_file_name];
-  if (!edition_64_path(path, sizeof path))
+// Whether the edition's file is a 64-bit Windows program. Anything else under its name counts
+// as absent: a renamed copy of this 32-bit program would hand the run to itself without end.
+// A file that is not there, or is no program at all, is no failure to report either.
+static int is_64_bit_program(const wchar_t *path) {
+  DWORD type = 0;
+  if (GetBinaryTypeW(path, &type))
+    return type == SCS_64BIT_BINARY;
+  DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+      error != ERROR_BAD_EXE_FORMAT)
+    report_system_error(error, caption_get_binary_type);
+  return 0;
+}
+
+int hand_off_to_64_bit_edition(int *exit_code) {
+  wchar_t path[MAX_PATH + sizeof edition_64_file_name / sizeof *edition_64_file_name];
+  if (!edition_64_path(path, sizeof path / sizeof *path) || !is_64_bit_program(path))
     return 0;
   // The quoted path, then a blank and the tail exactly as this program received it; the
   // child's own cut of its command line gives it back unchanged.
-  char command_line[sizeof path + 3 + COMMAND_LINE_BYTES];
-  command_line[0] = '\0';
-  append_text(command_line, sizeof command_line, "\"");
-  append_text(command_line, sizeof command_line, path);
-  append_text(command_line, sizeof command_line, "\"");
-  if (*command_tail && !(append_text(command_line, sizeof command_line, " ") &&
-                         append_text(command_line, sizeof command_line, command_tail))) {
+  const wchar_t *tail = cut_wide_command_tail(GetCommandLineW());
+  wchar_t command_line[sizeof path / sizeof *path + 3 + COMMAND_LINE_CHARS];
+  const size_t size = sizeof command_line / sizeof *command_line;
+  command_line[0] = L'\0';
+  append_wide(command_line, size, L"\"");
+  append_wide(command_line, size, path);
+  append_wide(command_line, size, L"\"");
+  if (*tail && !(append_wide(command_line, size, L" ") && append_wide(command_line, size, tail))) {
     // Longer than any command line Windows passes: this tail cannot have come from one.
     report_system_error(ERROR_FILENAME_EXCED_RANGE, caption_create_process);
     return 0;
   }
   // The path is also passed as the module to start, so that no other program is searched for
   // under a part of it.
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child = {};
-  if (!CreateProcessA(path, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessW(path, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &child)) {
-    // The edition not beside this one is no failure to report: this Windows is then simply
-    // one that the 32-bit edition alone cannot serve.
+    // The edition gone since it was looked at is no failure to report: this Windows is then
+    // simply one that the 32-bit edition alone cannot serve.
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
       report_system_error(error, caption_create_process);
@@ -199,7 +258,7 @@ int uninstaller_main(const char *command_tail) {
   if (program_edition() == EDITION_32_BIT) {
     int wow64 = runs_under_wow64();
     int exit_code = -1;
-    if (wow64 == 1 && hand_off_to_64_bit_edition(command_tail, &exit_code))
+    if (wow64 == 1 && hand_off_to_64_bit_edition(&exit_code))
       return exit_code;
     if (wow64 != 0) {
       show(text_unsupported_platform, MB_ICONERROR);

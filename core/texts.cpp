@@ -71,3 +71,4 @@ const char caption_setup_uninstall_oem_inf[] = "Function : SetupUninstallOEMInf(
 const char caption_is_wow64_process[] = "Function : IsWow64Process()";
 const char caption_get_module_file_name[] = "Function : GetModuleFileName()";
 const char caption_create_process[] = "Function : CreateProcess()";
+const char caption_get_binary_type[] = "Function : GetBinaryType()";

@@ -34,3 +34,4 @@ extern const char caption_setup_uninstall_oem_inf[];
 extern const char caption_is_wow64_process[];
 extern const char caption_get_module_file_name[];
 extern const char caption_create_process[];
+extern const char caption_get_binary_type[];

@@ -14,13 +14,17 @@
 //   box caption=<hex> text=<hex> buttons=<OK|OK+CANCEL|...> answer=<OK|CANCEL|none>
 //   exit <exit code as a signed number>
 //
-// Texts are the ANSI bytes as the box shows them, so run it with code page 932 in effect.
+// Texts are the ANSI bytes as the box shows them, so run it with code page 932 in effect. The
+// arguments are read, and the program started, by wide-character paths: the program's folder
+// may have a name that code page 932 cannot spell (C:\Café\, a Hangul name).
 // A box without a scripted answer, an answer naming a button the box lacks, answers left
 // over at the end, or a run longer than the time limit end the harness with status 2 after
 // an "error ..." line; the program under test is then terminated.
 #include <windows.h>
 // tlhelp32.h relies on the types of windows.h, so it comes second.
 #include <tlhelp32.h>
+// shellapi.h (CommandLineToArgvW) as well.
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -167,29 +171,34 @@ int fail(HANDLE process, const char *message) {
   return 2;
 }
 
-bool start_program(const char *program, const char *word, PROCESS_INFORMATION *info) {
-  std::string command_line = std::string("\"") + program + "\"";
+bool start_program(const wchar_t *program, const wchar_t *word, PROCESS_INFORMATION *info) {
+  std::wstring command_line = std::wstring(L"\"") + program + L"\"";
   if (word)
-    command_line += std::string(" ") + word;
-  std::vector<char> writable(command_line.begin(), command_line.end());
-  writable.push_back('\0');
-  STARTUPINFOA startup = {};
+    command_line += std::wstring(L" ") + word;
+  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+  writable.push_back(L'\0');
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  return CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  return CreateProcessW(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, info) != 0;
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
-  if (argc < 3 || argc > 4) {
+int main() {
+  int argc = 0;
+  wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 3 || argc > 4) {
     fprintf(stderr, "usage: harness.exe ANSWERS PROGRAM [WORD]\n");
     return 2;
   }
-  std::vector<std::string> answers = split_answers(argv[1]);
+  std::string answer_list;
+  for (const wchar_t *p = argv[1]; *p; ++p)
+    answer_list += static_cast<char>(*p); // ASCII words
+  std::vector<std::string> answers = split_answers(answer_list.c_str());
   PROCESS_INFORMATION info = {};
   if (!start_program(argv[2], argc == 4 ? argv[3] : nullptr, &info)) {
-    printf("error cannot start %s: error %lu\n", argv[2], GetLastError());
+    printf("error cannot start %ls: error %lu\n", argv[2], GetLastError());
     return 2;
   }
 

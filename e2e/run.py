@@ -33,13 +33,18 @@ RELAY_CALL = re.compile(r"Call user32\.MessageBoxA\(.*,([0-9a-fA-F]+)\) ret=")
 # the program the harness starts, and the programs copied beside it. The release is the
 # 32-bit QuendalUninstall.exe with QuendalUninstall64.exe beside it; under WOW64 the first
 # hands the run to the second, so "wow64" must show what "win64" shows.
+# "beside" pairs a file of the release with the name it is copied under.
 WAYS = {
     "win32": {"arch": "win32", "program": "QuendalUninstall.exe", "beside": []},
     "win64": {"arch": "win64", "program": "QuendalUninstall64.exe", "beside": []},
     "wow64": {"arch": "win64", "program": "QuendalUninstall.exe",
-              "beside": ["QuendalUninstall64.exe"]},
+              "beside": [("QuendalUninstall64.exe", "QuendalUninstall64.exe")]},
     "wow64-alone": {"arch": "win64", "program": "QuendalUninstall.exe", "beside": []},
+    "wow64-32-bit-as-64": {"arch": "win64", "program": "QuendalUninstall.exe",
+                           "beside": [("QuendalUninstall.exe", "QuendalUninstall64.exe")]},
 }
+# The ways whose program refuses to run by design: nothing to rehearse.
+REFUSING_WAYS = ("wow64-alone", "wow64-32-bit-as-64")
 
 
 class Results:
@@ -117,7 +122,7 @@ def registry_changes(before, after):
     return removed, added, values
 
 
-def compare_state(sc, before, after):
+def compare_state(sc, before, after, under_wine=True):
     problems = []
     removed, added, values = registry_changes(before["registry"], after["registry"])
     gone_roots = [wine.canonical_key(key) for key in sc.gone_keys]
@@ -142,11 +147,13 @@ def compare_state(sc, before, after):
     for key, name in sorted(gone_values):
         if name in after["registry"].get(key, {}):
             problems.append(f"value still there: {key} {name}")
-    normal_files = {wine.machine_file_key(path) for path in sc.normal_files}
+    normal_files = {wine.machine_file_key(path) for path in sc.normal_files
+                    if not (under_wine and path in sc.wine_gone_files)}
     for path in sorted(normal_files):
         if path not in before["files"] or not after["files"].get(path, (0, False))[1]:
             problems.append(f"file expected to stay with normal attributes: {path}")
-    gone_files = {wine.machine_file_key(path) for path in sc.gone_files}
+    gone_files = {wine.machine_file_key(path)
+                  for path in sc.gone_files + (sc.wine_gone_files if under_wine else [])}
     for path in sorted(gone_files - set(before["files"])):
         problems.append(f"file expected to go was never there: {path}")
     for path in sorted(set(before["files"]) | set(after["files"])):
@@ -173,7 +180,9 @@ def describe_changes(before, after):
 
 def seed(prefix, sc):
     machine = wine.MACHINES[sc.mode]
-    wine.load_registry(prefix, machine["registry"].splitlines() + sc.registry)
+    version = [] if sc.version is None else [
+        "[HKEY_CURRENT_USER\\Software\\Wine]", f'"Version"="{sc.version}"', ""]
+    wine.load_registry(prefix, version + machine["registry"].splitlines() + sc.registry)
     for folder in machine["folders"] + sc.folders:
         os.makedirs(wine.host_path(prefix, folder), exist_ok=True)
     for path, content in sc.files:
@@ -236,7 +245,7 @@ def rehearsed_way(sc, arches):
     which the uninstaller does the work. The snapshot shows the machine, not how the release was
     copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
     A recorded scenario has nothing to compare."""
-    ways = [way for way in sc.ways if way != "wow64-alone" and WAYS[way]["arch"] in arches]
+    ways = [way for way in sc.ways if way not in REFUSING_WAYS and WAYS[way]["arch"] in arches]
     return ways[0] if ways and not sc.record else None
 
 
@@ -253,7 +262,7 @@ def wow64_snapshot_way(sc, arches):
     above, where 32-bit Wine runs too."""
     if sc.record or sc.name not in WOW64_SNAPSHOT_SCENARIOS or "win32" not in arches:
         return None
-    ways = [way for way in sc.ways if WAYS[way]["arch"] == "win64" and way != "wow64-alone"]
+    ways = [way for way in sc.ways if WAYS[way]["arch"] == "win64" and way not in REFUSING_WAYS]
     return ways[0] if ways else None
 
 
@@ -381,9 +390,16 @@ def wine_removes_emptied_device_key(change, run, predicted):
     return bool(instances) and all(("key", k) in predicted for k in instances)
 
 
+def named_in_the_scenario(change, run, predicted):
+    """A file the scenario names as gone under Wine only (wine-gone), for the reason it gives."""
+    del predicted
+    return change[0] == "file" and change[1] in {
+        wine.machine_file_key(path) for path in run.sc.wine_gone_files}
+
+
 # Where Wine is known to differ from Windows, and so from the rehearsal; each takes a change
 # seen under Wine that the rehearsal did not predict.
-WINE_DIFFERENCES = [wine_removes_emptied_device_key]
+WINE_DIFFERENCES = [wine_removes_emptied_device_key, named_in_the_scenario]
 
 
 def describe_change(change):
@@ -481,11 +497,11 @@ def play(sc, way, base, work, build, arches):
                                                "C:\\windows\\syswow64\\cmd.exe",
                                                WOW64_SNAPSHOT_SECONDS)
         run.snapshot_seconds = time.time() - started
-        tools = os.path.join(prefix, "drive_c", "e2e")
+        tools = os.path.join(prefix, "drive_c", sc.program_folder)
         os.makedirs(tools)
         release = os.path.join(build, "release")
-        for program in [setup["program"]] + setup["beside"]:
-            shutil.copy(os.path.join(release, program), tools)
+        for source, name in [(setup["program"], setup["program"])] + setup["beside"]:
+            shutil.copy(os.path.join(release, source), os.path.join(tools, name))
         shutil.copy(os.path.join(build, setup["arch"], "e2e", "harness.exe"), tools)
         run.before = {"registry": wine.registry_snapshot(prefix),
                       "files": wine.file_snapshot(prefix)}

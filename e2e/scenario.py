@@ -10,8 +10,17 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
                                  wow64        QuendalUninstall.exe with QuendalUninstall64.exe
                                               beside it in a 64-bit prefix
                                  wow64-alone  QuendalUninstall.exe alone in a 64-bit prefix
+                                 wow64-32-bit-as-64
+                                              QuendalUninstall.exe with a copy of itself
+                                              named QuendalUninstall64.exe beside it
                                default: win32 win64 wow64 for nt; win32 for win98 (Windows 98
                                runs 32-bit programs only, and never under WOW64)
+    version winxp | win10      the Windows version an nt machine plays: Wine's version name
+                               for the whole prefix (winxp: XP, 5.1; win7: 6.1; win10: 10.0),
+                               the same version on the simulated machine; none: Wine's default
+                               version, and Windows 2000 on the simulated machine
+    program-folder NAME        the folder below C:\ that the programs are copied into and
+                               started from (default e2e); any characters
     word --complete            the command-line word; none when the line is absent
     registry                   REGEDIT4 lines up to 'end', loaded before the run
     ...
@@ -36,6 +45,9 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     gone key HKLM\...          this key and everything below it is deleted by the run
     gone value HKLM\... NAME   this value is deleted (the key path has no blanks)
     gone file %SYSTEM%\x.sys   this file is deleted
+    wine-gone file %WINDIR%\x  this file is deleted under Wine only, where Wine differs from
+                               Windows (the scenario says why); the hosted test and the
+                               rehearsal follow Windows and keep it
     normal file %SYSTEM%\x.sys this file stays, its attributes set to normal (FILE_ATTRIBUTE_NORMAL);
                                Wine keeps no archive attribute on a Linux file system: there
                                only a read-only file shows the change (it becomes writable)
@@ -53,7 +65,8 @@ its devices: a scenario must hold what Windows does, and where Wine differs it s
 import os
 import re
 
-WAY_NAMES = ("win32", "win64", "wow64", "wow64-alone")
+WAY_NAMES = ("win32", "win64", "wow64", "wow64-alone", "wow64-32-bit-as-64")
+VERSIONS = ("win2k", "winxp", "win7", "win10")
 DEFAULT_WAYS = {"nt": ["win32", "win64", "wow64"], "win98": ["win32"]}
 
 PROGRAM_CAPTION = "QuendalQ40 PRO For USB ドライバアンインストーラ"
@@ -87,6 +100,8 @@ class Scenario:
         self.mode = None
         self.ways = None
         self.word = None
+        self.version = None
+        self.program_folder = "e2e"
         self.registry = []       # REGEDIT4 lines
         self.folders = []        # machine paths
         self.files = []          # (machine path, bytes)
@@ -96,6 +111,7 @@ class Scenario:
         self.gone_keys = []
         self.gone_values = []    # (key, value name)
         self.gone_files = []
+        self.wine_gone_files = []
         self.normal_files = []
         self.record = False
         self.messages = []       # (error code, text): the machine's system texts
@@ -170,6 +186,12 @@ def parse(name, text, folder="."):
                     raise ScenarioError(f"ways {rest!r}: known ways are {' '.join(WAY_NAMES)}")
             elif directive == "word":
                 scenario.word = rest
+            elif directive == "version":
+                if rest not in VERSIONS:
+                    raise ScenarioError(f"version {rest!r}: known versions are {' '.join(VERSIONS)}")
+                scenario.version = rest
+            elif directive == "program-folder":
+                scenario.program_folder = rest
             elif directive == "registry":
                 block, index = read_block(lines, index - 1)
                 scenario.registry.extend(block)
@@ -212,6 +234,8 @@ def parse(name, text, folder="."):
                     scenario.gone_files.append(what)
                 else:
                     raise ScenarioError(f"gone {kind!r}")
+            elif directive == "wine-gone" and rest.startswith("file "):
+                scenario.wine_gone_files.append(rest[5:].strip())
             elif directive == "normal" and rest.startswith("file "):
                 scenario.normal_files.append(rest[5:].strip())
             elif directive == "record":

@@ -39,8 +39,8 @@ const char *const nt_keys[] = {
     "SYSTEM\\ControlSet002\\Services\\Q4UCOM\\Enum",
 };
 const char *const win98_keys[] = {
-    "Enum\\USB\\Vid_1E7A&Pid_0080\\5&1",
-    "Enum\\USB\\Vid_1E7A&Pid_0030",
+    "Enum\\USB\\VID_1E7A&PID_0080\\5&1A2B&0&1", // as Windows 98 writes them
+    "Enum\\USB\\VID_1E7A&PID_0030",
     "Enum\\Root\\Ports\\0000",
     "Enum\\Root\\Ports\\0001",
     "System\\CurrentControlSet\\control\\VMM32Files",
@@ -140,8 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       d.present = how & 2;
       d.remove_error = how & 4 ? ERROR_ACCESS_DENIED : 0;
       d.hardware_ids = in.bytes(600);
-      if (how & 8)
-        d.hardware_ids = "USB\\Vid_1E7A&Pid_0080" + std::string(1, '\0') + d.hardware_ids;
+      if (how & 8) // model 0's id as Windows 2000, the machine played, writes it
+        d.hardware_ids = "USB\\Vid_1e7a&Pid_0080" + std::string(1, '\0') + d.hardware_ids;
       reliability::add_device(plan, d);
       break;
     }

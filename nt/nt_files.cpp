@@ -22,11 +22,11 @@ int delete_named_oem_inf(int model) {
   char *name = model_oem_inf_name(model);
   if (name[0] == 0 || !is_bare_file_name(name))
     return 0;
-  // Failed deletions are reported but leave the count as it is; a copy Windows refused to
-  // uninstall because a device still uses it is a failure of the step. The stored name
+  // Failed deletions are reported but leave the count as it is; a copy that Windows keeps
+  // because a device still uses it counts as neither deleted nor failed. The stored name
   // becomes the PNF's name on the way.
   oem_inf_pair_outcome pair;
-  if (!delete_oem_inf_pair(name, SILENT_ABSENT_FILE, &pair) || pair.in_use)
+  if (!delete_oem_inf_pair(name, SILENT_ABSENT_FILE, &pair))
     return STATUS_FAILED;
   return pair.removed;
 }

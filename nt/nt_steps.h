@@ -66,8 +66,8 @@ void delete_matching_oem_infs(int model);
 struct oem_inf_pair_outcome {
   int removed;       // how many of the two were there and are gone
   int delete_failed; // a deletion failed (reported)
-  int in_use;        // Windows refused to uninstall the copy: a device uses it (reported);
-                     // both files were left
+  int in_use;        // Windows refused to uninstall the copy because a device that was not
+                     // removed uses it: both files were left, and nothing was reported
 };
 // The removal both OEM INF removals share: the copy `name` (a bare file name in the Windows
 // INF folder, in a NAME_SIZE field) and its PNF twin, for which `name` is rewritten in place.

@@ -70,17 +70,20 @@ static int file_there(const char *path) {
 // Uninstalls the copy the way Windows XP and later do it themselves: the INF with its PNF and,
 // from Vista on, the driver package it was published from, which would otherwise install the
 // driver again the next time the adapter is plugged in. Never forced (SUOI_FORCEDELETE): a
-// package that another device still uses must stay. 0 when Windows refused for that reason;
-// every other failure is reported too, and the caller then deletes the pair itself. An absent
-// copy, or a name that is no OEM INF Windows installed, leaves the function nothing to do.
+// package that another device still uses must stay. 0 when Windows refused for that reason:
+// that device was not removed, because the user keeps its model or because a later model's
+// steps have yet to remove it (and then uninstall the copy), so this is no failure and is not
+// reported. Every other failure is reported, and the caller then deletes the pair itself. An
+// absent copy, or a name that is no OEM INF Windows installed, leaves the function nothing to do.
 static int uninstall_oem_inf(const char *name) {
   if (BOUND(nt_setupapi_table, SetupUninstallOEMInfA)(name, 0, nullptr))
     return 1;
   DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_AN_INSTALLED_OEM_INF)
-    return 1;
-  report_system_error(error, caption_setup_uninstall_oem_inf);
-  return error != ERROR_INF_IN_USE_BY_DEVICES;
+  if (error == ERROR_INF_IN_USE_BY_DEVICES)
+    return 0;
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NOT_AN_INSTALLED_OEM_INF)
+    report_system_error(error, caption_setup_uninstall_oem_inf);
+  return 1;
 }
 
 int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *outcome) {
@@ -144,7 +147,7 @@ void delete_matching_oem_infs(int model) {
       return;
     }
     count += pair.removed;
-    if (pair.delete_failed || pair.in_use)
+    if (pair.delete_failed)
       failed = 1;
   }
   // Every copy found counts whole, so there is no partial mark. A failure mark already in the

@@ -20,6 +20,12 @@ typedef unsigned int UINT;
 typedef char CHAR;
 typedef CHAR *LPSTR, *PSTR;
 typedef const CHAR *LPCSTR, *PCSTR;
+// Windows' WCHAR is a UTF-16 unit of 16 bits, which is what wchar_t is on Windows. Here it is
+// the host's wchar_t as well, so that L"..." literals serve both builds; the simulation holds
+// one character a unit, and no structure the code uses has a WCHAR array in it.
+typedef wchar_t WCHAR;
+typedef WCHAR *LPWSTR, *PWSTR;
+typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef void *LPVOID, *PVOID;
 typedef const void *LPCVOID;
 typedef DWORD *LPDWORD, *PDWORD;
@@ -93,11 +99,11 @@ struct SECURITY_ATTRIBUTES {
 };
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 
-struct STARTUPINFOA {
+struct STARTUPINFOW {
   DWORD cb;
-  LPSTR lpReserved;
-  LPSTR lpDesktop;
-  LPSTR lpTitle;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
   DWORD dwX;
   DWORD dwY;
   DWORD dwXSize;
@@ -113,7 +119,7 @@ struct STARTUPINFOA {
   HANDLE hStdOutput;
   HANDLE hStdError;
 };
-typedef STARTUPINFOA *LPSTARTUPINFOA;
+typedef STARTUPINFOW *LPSTARTUPINFOW;
 
 struct PROCESS_INFORMATION {
   HANDLE hProcess;
@@ -249,6 +255,9 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define SUOI_FORCEDELETE 0x00000001
 
 // Processes.
+#define SCS_32BIT_BINARY 0
+#define SCS_DOS_BINARY 1
+#define SCS_64BIT_BINARY 6
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
@@ -285,12 +294,14 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
-DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+LPWSTR WINAPI GetCommandLineW(void);
+BOOL WINAPI GetBinaryTypeW(LPCWSTR lpApplicationName, LPDWORD lpBinaryType);
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
-                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
-                           LPSTARTUPINFOA lpStartupInfo,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
@@ -338,7 +349,7 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4, "Windows integer sizes");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA has its Windows size");
-static_assert(sizeof(STARTUPINFOA) == (sizeof(void *) == 8 ? 104 : 68),
-              "STARTUPINFOA has its Windows layout");
+static_assert(sizeof(STARTUPINFOW) == (sizeof(void *) == 8 ? 104 : 68),
+              "STARTUPINFOW has its Windows layout");
 static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 8 ? 32 : 28),
               "SP_DEVINFO_DATA has its Windows layout");

@@ -194,16 +194,22 @@ void export_remove(const std::string &module, const std::string &function);
 // it, answering `wow64` for the program's process: true as for a 32-bit program on 64-bit
 // Windows, false as on 32-bit Windows XP SP2 and later.
 void set_wow64(bool wow64);
-// The path GetModuleFileNameA gives for the program's own file; the machine as reset has
-// C:\Quendal\QuendalUninstall.exe.
-void set_program_path(const std::string &path);
-// A program file that CreateProcessA can start (created like file_add). Starting it calls
-// `run` with the child's command line and waits for its end; what `run` returns is the child's
-// exit code. Any other file fails to start with ERROR_BAD_EXE_FORMAT.
-void program_add(const std::string &path, std::function<DWORD(const std::string &)> run);
+// The program's own file as GetModuleFileNameW gives it, and its command line as
+// GetCommandLineW does: the machine as reset has C:\Quendal\QuendalUninstall.exe, and the
+// command line holds that path in quotes and nothing more. Wide strings, as Windows NT keeps
+// them (UTF-16 there); folders may have names that code page 932 cannot spell.
+void set_program_path(const std::wstring &path);
+void set_command_line(const std::wstring &line);
+// A program file that GetBinaryTypeW takes for `binary_type` (SCS_64BIT_BINARY for a 64-bit
+// program, SCS_32BIT_BINARY for a 32-bit one) and that CreateProcessW can start. Starting it
+// calls `run` with the child's command line and waits for its end; what `run` returns is the
+// child's exit code. While it runs, the child's file and command line are the program's. Any
+// other file of the machine (ASCII paths only) fails to start with ERROR_BAD_EXE_FORMAT.
+void program_add(const std::wstring &path, std::function<DWORD(const std::wstring &)> run,
+                 DWORD binary_type = SCS_64BIT_BINARY);
 struct process_start {
-  std::string application_name;
-  std::string command_line;
+  std::wstring application_name;
+  std::wstring command_line;
 };
 // Every program started, in order.
 const std::vector<process_start> &processes_started();

@@ -6,6 +6,9 @@
 #include "core/texts.h"
 #include "tests/support.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 const expected_box consent_box{text_consent, text_program_caption, MB_OKCANCEL | MB_ICONWARNING};
@@ -43,45 +46,94 @@ TEST(command_tail, drops_the_program_name_and_the_blanks_after_it) {
       {"C:\\\x83\x5Cx.exe\x01\x02 -C", "-C"},
       {"", ""},
   };
-  for (const row &r : rows)
+  for (const row &r : rows) {
     EXPECT_STREQ(cut_command_tail(r.line), r.tail) << r.line;
+    // A wide command line is cut by the same rule; of ASCII, each byte is one character.
+    std::wstring line(r.line, r.line + strlen(r.line));
+    if (std::any_of(line.begin(), line.end(), [](wchar_t c) { return c < 0 || c >= 0x80; }))
+      continue;
+    EXPECT_EQ(std::wstring(cut_wide_command_tail(line.c_str())),
+              std::wstring(r.tail, r.tail + strlen(r.tail)))
+        << r.line;
+  }
+  EXPECT_STREQ(cut_wide_command_tail(L"\"C:\\Café\\한글\\x.exe\" -C"), L"-C");
+  // The ideographic space is no blank of code 0x20 or less: the name runs on.
+  EXPECT_STREQ(cut_wide_command_tail(L"C:\\한글\\x.exe\x3000-C"), L"");
 }
 
 // The 32-bit edition asks about WOW64 before anything else; under WOW64 the 64-bit edition
-// beside it does the run, and when that cannot be started the platform is refused untouched.
+// beside it does the run, and when that cannot be started (or is no 64-bit program) the
+// platform is refused untouched.
 TEST_F(entry, the_32_bit_edition_hands_the_run_to_the_64_bit_edition_under_wow64) {
-  const char edition_64[] = "C:\\Quendal\\QuendalUninstall64.exe";
+  const wchar_t edition_64[] = L"C:\\Quendal\\QuendalUninstall64.exe";
   const expected_box consent = consent_box, unsupported = unsupported_box;
+  enum { ABSENT = -1, NO_PROGRAM = -2 }; // besides the binary types of a program file
   struct row {
     const char *name;
     int edition;
-    int wow64; // -1: kernel32 lacks IsWow64Process
-    bool edition_64_present;
+    int wow64;      // -1: kernel32 lacks IsWow64Process
+    int edition_64; // its binary type, or ABSENT, or NO_PROGRAM: a file of another kind
     DWORD child_exit_code;
     const char *failing; // a call that fails with ERROR_ACCESS_DENIED
     int exit_code;
     std::vector<expected_box> boxes; // the consent box answered Cancel
     bool started;
   } rows[] = {
-      {"Windows 2000", EDITION_32_BIT, -1, true, 0, nullptr, 0, {consent}, false},
-      {"32-bit XP SP2 or later", EDITION_32_BIT, 0, true, 0, nullptr, 0, {consent}, false},
-      {"64-bit edition", EDITION_64_BIT, 1, true, 0, nullptr, 0, {consent}, false},
-      {"64-bit Windows", EDITION_32_BIT, 1, true, 0, nullptr, 0, {}, true},
-      {"child refused", EDITION_32_BIT, 1, true, 0xFFFFFFFF, nullptr, -1, {}, true},
-      {"edition absent", EDITION_32_BIT, 1, false, 0, nullptr, -1, {unsupported}, false},
+      {"Windows 2000", EDITION_32_BIT, -1, SCS_64BIT_BINARY, 0, nullptr, 0, {consent}, false},
+      {"32-bit XP SP2 or later",
+       EDITION_32_BIT,
+       0,
+       SCS_64BIT_BINARY,
+       0,
+       nullptr,
+       0,
+       {consent},
+       false},
+      {"64-bit edition", EDITION_64_BIT, 1, SCS_64BIT_BINARY, 0, nullptr, 0, {consent}, false},
+      {"64-bit Windows", EDITION_32_BIT, 1, SCS_64BIT_BINARY, 0, nullptr, 0, {}, true},
+      {"child refused", EDITION_32_BIT, 1, SCS_64BIT_BINARY, 0xFFFFFFFF, nullptr, -1, {}, true},
+      {"edition absent", EDITION_32_BIT, 1, ABSENT, 0, nullptr, -1, {unsupported}, false},
+      // A renamed copy of the 32-bit program would hand off to itself without end.
+      {"a 32-bit program under the edition's name",
+       EDITION_32_BIT,
+       1,
+       SCS_32BIT_BINARY,
+       0,
+       nullptr,
+       -1,
+       {unsupported},
+       false},
+      {"no program under the edition's name",
+       EDITION_32_BIT,
+       1,
+       NO_PROGRAM,
+       0,
+       nullptr,
+       -1,
+       {unsupported},
+       false},
+      {"type unreadable",
+       EDITION_32_BIT,
+       1,
+       SCS_64BIT_BINARY,
+       0,
+       "GetBinaryTypeW",
+       -1,
+       {error_box(ERROR_ACCESS_DENIED, caption_get_binary_type), unsupported},
+       false},
       {"start denied",
        EDITION_32_BIT,
        1,
-       true,
+       SCS_64BIT_BINARY,
        0,
-       "CreateProcessA",
+       "CreateProcessW",
        -1,
        {error_box(ERROR_ACCESS_DENIED, caption_create_process), unsupported},
        false},
       {"query failed",
        EDITION_32_BIT,
        1,
-       true,
+       SCS_64BIT_BINARY,
        0,
        "IsWow64Process",
        -1,
@@ -90,13 +142,13 @@ TEST_F(entry, the_32_bit_edition_hands_the_run_to_the_64_bit_edition_under_wow64
       {"own path unknown",
        EDITION_32_BIT,
        1,
-       true,
+       SCS_64BIT_BINARY,
        0,
-       "GetModuleFileNameA",
+       "GetModuleFileNameW",
        -1,
        {error_box(ERROR_ACCESS_DENIED, caption_get_module_file_name), unsupported},
        false},
-      {"wait failed", EDITION_32_BIT, 1, true, 0, "WaitForSingleObject", -1, {}, true},
+      {"wait failed", EDITION_32_BIT, 1, SCS_64BIT_BINARY, 0, "WaitForSingleObject", -1, {}, true},
   };
   for (const row &r : rows) {
     SCOPED_TRACE(r.name);
@@ -105,8 +157,12 @@ TEST_F(entry, the_32_bit_edition_hands_the_run_to_the_64_bit_edition_under_wow64
     set_program_edition(r.edition);
     if (r.wow64 >= 0)
       sim::set_wow64(r.wow64 == 1);
-    if (r.edition_64_present)
-      sim::program_add(edition_64, [&](const std::string &) { return r.child_exit_code; });
+    if (r.edition_64 == NO_PROGRAM)
+      sim::file_add("C:\\Quendal\\QuendalUninstall64.exe");
+    else if (r.edition_64 != ABSENT)
+      sim::program_add(
+          edition_64, [&](const std::wstring &) { return r.child_exit_code; },
+          static_cast<DWORD>(r.edition_64));
     if (r.failing)
       sim::fail(r.failing, ERROR_ACCESS_DENIED);
     sim::answers({IDCANCEL, IDOK, IDOK});
@@ -120,36 +176,46 @@ TEST_F(entry, the_32_bit_edition_hands_the_run_to_the_64_bit_edition_under_wow64
   }
 }
 
-// The child's command line is its quoted path and the tail exactly as received; its folder is
-// this program's, found past a trail byte 0x5C (ソ is 0x83 0x5C).
+// The child's command line is its quoted path and the tail of this process's own wide command
+// line exactly as received (the ANSI tail the entry was given plays no part); its folder is
+// this program's, whatever characters its name has: C:\Café\ would lose its backslash to the
+// é (0xE9, a lead byte) if read as code page 932, and Hangul has no code in that code page.
 TEST_F(entry, the_64_bit_edition_starts_from_this_folder_with_the_same_tail) {
   struct row {
-    const char *program_path, *tail, *child_path, *command_line;
+    const wchar_t *program_path, *command_line, *child_path, *child_command_line;
   } rows[] = {
-      {"C:\\Quendal\\QuendalUninstall.exe", "", "C:\\Quendal\\QuendalUninstall64.exe",
-       "\"C:\\Quendal\\QuendalUninstall64.exe\""},
-      {"C:\\Quendal\\QuendalUninstall.exe", "-C  ", "C:\\Quendal\\QuendalUninstall64.exe",
-       "\"C:\\Quendal\\QuendalUninstall64.exe\" -C  "},
-      {"C:\\Q\\\x83\x5C.exe", "--complete \x83\x5C", "C:\\Q\\QuendalUninstall64.exe",
-       "\"C:\\Q\\QuendalUninstall64.exe\" --complete \x83\x5C"},
+      {L"C:\\Quendal\\QuendalUninstall.exe", L"QuendalUninstall.exe",
+       L"C:\\Quendal\\QuendalUninstall64.exe", L"\"C:\\Quendal\\QuendalUninstall64.exe\""},
+      {L"C:\\Quendal\\QuendalUninstall.exe", L"\"C:\\Quendal\\QuendalUninstall.exe\"  -C  ",
+       L"C:\\Quendal\\QuendalUninstall64.exe", L"\"C:\\Quendal\\QuendalUninstall64.exe\" -C  "},
+      {L"C:\\Café\\QuendalUninstall.exe", L"\"C:\\Café\\QuendalUninstall.exe\" --complete",
+       L"C:\\Café\\QuendalUninstall64.exe", L"\"C:\\Café\\QuendalUninstall64.exe\" --complete"},
+      {L"D:\\도구\\제거\\x.exe", L"x.exe -D ソ", L"D:\\도구\\제거\\QuendalUninstall64.exe",
+       L"\"D:\\도구\\제거\\QuendalUninstall64.exe\" -D ソ"},
+      {L"C:\\ソフト\\QuendalUninstall.exe", L"QuendalUninstall.exe\t--default",
+       L"C:\\ソフト\\QuendalUninstall64.exe", L"\"C:\\ソフト\\QuendalUninstall64.exe\" --default"},
   };
   for (const row &r : rows) {
-    SCOPED_TRACE(r.program_path);
+    SCOPED_TRACE(narrowed(r.program_path));
     sim::machine_win2000();
     reset_process_state();
     sim::set_program_path(r.program_path);
+    sim::set_command_line(r.command_line);
     set_program_edition(EDITION_32_BIT);
     sim::set_wow64(true);
-    std::string tail_seen;
-    sim::program_add(r.child_path, [&](const std::string &line) {
-      tail_seen = cut_command_tail(line.c_str());
+    std::wstring own_path_seen;
+    sim::program_add(r.child_path, [&](const std::wstring &) {
+      wchar_t own[MAX_PATH];
+      GetModuleFileNameW(nullptr, own, MAX_PATH);
+      own_path_seen = own;
       return DWORD(0);
     });
-    EXPECT_EQ(uninstaller_main(r.tail), 0);
+    EXPECT_EQ(uninstaller_main("?"), 0);
     ASSERT_EQ(sim::processes_started().size(), 1u);
-    EXPECT_EQ(sim::processes_started()[0].application_name, r.child_path);
-    EXPECT_EQ(sim::processes_started()[0].command_line, r.command_line);
-    EXPECT_EQ(tail_seen, r.tail);
+    EXPECT_TRUE(sim::processes_started()[0].application_name == r.child_path);
+    EXPECT_TRUE(sim::processes_started()[0].command_line == r.child_command_line)
+        << narrowed(sim::processes_started()[0].command_line);
+    EXPECT_TRUE(own_path_seen == r.child_path);
   }
 }
 

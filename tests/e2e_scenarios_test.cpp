@@ -31,7 +31,9 @@ struct scenario {
   std::vector<std::string> ways; // empty: the family's default
   bool has_word = false;
   std::string word;
-  std::vector<std::string> registry; // REGEDIT4 lines, UTF-8
+  std::string version;                // Wine's name; "": Windows 2000 here
+  std::string program_folder = "e2e"; // below C:\, UTF-8
+  std::vector<std::string> registry;  // REGEDIT4 lines, UTF-8
   int registry_line = 0;
   std::vector<std::string> folders;
   std::vector<std::pair<std::string, std::string>> files; // machine path, bytes
@@ -154,6 +156,13 @@ void parse_scenario(const std::string &path, scenario &sc) {
     } else if (directive == "word") {
       sc.has_word = true;
       sc.word = rest;
+    } else if (directive == "version") {
+      sc.version = rest;
+    } else if (directive == "program-folder") {
+      sc.program_folder = rest;
+    } else if (directive == "wine-gone" && starts_with(rest, "file ")) {
+      // Gone under Wine only, where Wine differs from Windows: Windows keeps it, and so does
+      // the simulation.
     } else if (directive == "registry") {
       if (sc.registry.empty())
         sc.registry_line = static_cast<int>(i) + 2;
@@ -268,6 +277,18 @@ void set_up_machine(const scenario &sc) {
     machine.minor = 10;
     machine.build = 0x040A08AE;
   }
+  // The versions Wine plays by these names.
+  static const struct {
+    const char *name;
+    DWORD major, minor, build;
+  } versions[] = {
+      {"win2k", 5, 0, 2195}, {"winxp", 5, 1, 2600}, {"win7", 6, 1, 7601}, {"win10", 10, 0, 19043}};
+  for (const auto &v : versions)
+    if (sc.version == v.name) {
+      machine.major = v.major;
+      machine.minor = v.minor;
+      machine.build = v.build;
+    }
   std::vector<std::string> lines;
   for (const std::string &line : sc.registry)
     lines.push_back(cp932(line));
@@ -441,13 +462,18 @@ std::vector<std::string> scenario_names() {
 
 // The ways of e2e/scenario.py, played on the simulated machine of the scenario: the edition
 // that runs and what the machine answers about WOW64.
-void set_up_way(const std::string &way) {
+void set_up_way(const std::string &way, const scenario &sc) {
+  std::wstring folder = L"C:\\" + from_utf8(sc.program_folder);
   if (way == "win32")
     set_program_edition(EDITION_32_BIT); // kernel32 without IsWow64Process, as on Windows 2000
   else if (way == "win64")
     set_program_edition(EDITION_64_BIT);
-  else if (way == "wow64" || way == "wow64-alone")
-    run_as_32_bit_edition_under_wow64(way == "wow64");
+  else if (way == "wow64")
+    run_as_32_bit_edition_under_wow64(EDITION_64_BESIDE, sc.word, folder);
+  else if (way == "wow64-alone")
+    run_as_32_bit_edition_under_wow64(NO_EDITION_BESIDE, sc.word, folder);
+  else if (way == "wow64-32-bit-as-64")
+    run_as_32_bit_edition_under_wow64(A_32_BIT_COPY_BESIDE, sc.word, folder);
   else
     ADD_FAILURE() << "unknown way " << way;
 }
@@ -475,7 +501,7 @@ TEST_P(e2e_scenario, plays_on_the_simulation_as_under_wine) {
     set_up_machine(sc);
     if (HasFatalFailure())
       return;
-    set_up_way(way);
+    set_up_way(way, sc);
     snapshot before = take_snapshot();
     std::vector<int> answers;
     std::vector<expected_box> expected;

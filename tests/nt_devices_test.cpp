@@ -9,7 +9,8 @@ namespace {
 using namespace nt;
 using devices = win2000_test;
 
-const std::string id0 = "USB\\Vid_1E7A&Pid_0080";
+// As Windows 2000 writes it, the machine these tests play.
+const std::string id0 = spelled::device_id(0, spelling::win2000_xp);
 
 TEST(hardware_ids, whole_entries_of_the_list_within_its_size) {
   using namespace std::string_literals;
@@ -22,8 +23,16 @@ TEST(hardware_ids, whole_entries_of_the_list_within_its_size) {
       {"only entry", id0 + "\0\0"s, -1, 1},
       {"later entry", "USB\\Vid_1E7A&Pid_0080&Rev_0100\0USB\\Class_02\0"s + id0 + "\0\0"s, -1, 1},
       {"with a suffix only", id0 + "&Rev_0100\0\0"s, -1, 0},
-      {"shorter", "USB\\Vid_1E7A&Pid_008\0\0"s, -1, 0},
-      {"other letter case", "USB\\VID_1E7A&PID_0080\0\0"s, -1, 0},
+      {"in the catalogue's own spelling", std::string(model_hardware_id(0)) + "\0\0"s, -1, 1},
+      {"shorter", "USB\\Vid_1e7a&Pid_008\0\0"s, -1, 0},
+      // Windows matches ids in any letter case: the bus driver of Windows 2000 and XP writes
+      // lower-case hex digits, that of Vista to 11 capitals.
+      {"as Windows 2000 and XP write it",
+       "USB\\Vid_1e7a&Pid_0080&Rev_0100\0USB\\Vid_1e7a&Pid_0080\0\0"s, -1, 1},
+      {"as Vista to 11 write it", "USB\\VID_1E7A&PID_0080&REV_0100\0USB\\VID_1E7A&PID_0080\0\0"s,
+       -1, 1},
+      {"the revision entry alone, in capitals", "USB\\VID_1E7A&PID_0080&REV_0100\0\0"s, -1, 0},
+      {"a longer product number", "USB\\VID_1E7A&PID_00801\0\0"s, -1, 0},
       {"after the empty string that ends the list", "A\0\0"s + id0 + "\0\0"s, -1, 0},
       {"empty list", "\0\0"s, -1, 0},
       {"no size", id0 + "\0\0"s, 0, 0},
@@ -69,7 +78,8 @@ TEST_F(devices, every_matching_instance_goes_and_the_last_one_decides) {
   const device_row rows[] = {
       {"none", {}, STATUS_NONE, {}, {}},
       {"others only",
-       {dev("A\\1", {id0 + "&Rev_0100"}), dev("A\\2", {"USB\\VID_1E7A&PID_0080"}), no_ids("A\\3")},
+       {dev("A\\1", {"USB\\VID_1E7A&PID_0080&REV_0100"}), dev("A\\2", {"USB\\VID_1E7A&PID_0081"}),
+        no_ids("A\\3")},
        STATUS_NONE,
        {},
        {}},
@@ -167,7 +177,7 @@ struct confirm_row {
 };
 
 TEST_F(devices, models_1_and_2_are_asked_about_when_a_trace_is_found) {
-  const std::string id1 = model_hardware_id(1);
+  const std::string id1 = spelled::device_id(1, spelling::win2000_xp);
   const confirm_row rows[] = {
       {"model 0: no search, no question", 0, [] { install_model(0); }, {}, false, 0, 1},
       {"nothing found", 1, [] { install_decoys(); }, {}, false, 0, 0},
@@ -196,16 +206,26 @@ TEST_F(devices, models_1_and_2_are_asked_about_when_a_trace_is_found) {
        true,
        IDOK,
        1},
-      {"ids with a suffix or in other case",
+      {"ids with a suffix or of another product",
        1,
        [&] {
-         sim::device_add(dev("A\\1", {id1 + "&Rev_0100"}));
-         sim::device_add(dev("A\\2", {"usb\\vid_1e7a&pid_0030"}));
+         sim::device_add(dev("A\\1", {"USB\\VID_1E7A&PID_0030&REV_0100"}));
+         sim::device_add(dev("A\\2", {"USB\\Vid_1e7a&Pid_0031"}));
        },
        {},
        false,
        0,
        0},
+      {"the id as Vista to 11 write it",
+       1,
+       [&] {
+         sim::device_add(
+             dev("A\\1", {"USB\\VID_1E7A&PID_0030&REV_0100", "USB\\VID_1E7A&PID_0030"}));
+       },
+       {},
+       true,
+       IDOK,
+       1},
       {"no device list: files do not count",
        1,
        [] {
@@ -259,7 +279,7 @@ TEST_F(devices, models_1_and_2_are_asked_about_when_a_trace_is_found) {
 }
 
 TEST_F(devices, found_by_device_the_question_comes_even_when_the_file_probe_fails) {
-  sim::device_add(dev("A\\1", {model_hardware_id(2)}));
+  sim::device_add(dev("A\\1", {spelled::device_id(2, spelling::win2000_xp)}));
   sim::fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
   sim::answer(IDOK);
   sim::answer(IDOK);

@@ -19,7 +19,7 @@ struct scan_row {
   const char *stored;                   // the OEM INF name afterwards
 };
 
-const std::string id0 = "USB\\Vid_1E7A&Pid_0080";
+const std::string id0 = spelled::matching_device_id(0); // as setup writes it
 const value match{"MatchingDeviceId", "usb\\vid_1e7a&pid_0080\0"s};
 
 value inf(const std::string &name) {

@@ -26,6 +26,8 @@ TEST_F(oem_infs, the_usbta_line_decides) {
        usbta_inf("\"QUENDALQ40 PRO USBPort Adapter\"=USB_TA,USB\\Vid_1E7A&Pid_0080"), true},
       {"more fields after the id", usbta_inf(usbta_line(0) + ", Q40PUCOM, 2"), true},
       {"the id with a suffix", usbta_inf(usbta_line(0) + "&Rev_0100"), true},
+      {"a longer product number", usbta_inf(usbta_line(0) + "1"), false},
+      {"the id followed by other text", usbta_inf(usbta_line(0) + "_old, Q40PUCOM"), false},
       {"a shorter id", usbta_inf("%Q40%=USB_TA, USB\\Vid_1E7A&Pid_008"), false},
       {"another product number", usbta_inf("%Q40%=USB_TA, USB\\Vid_1E7A&Pid_0081"), false},
       {"another model's line", usbta_inf(usbta_line(1)), false},

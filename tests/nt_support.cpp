@@ -34,11 +34,8 @@ std::string driver_key(int model) {
   return std::string(modem_class_key) + "\\000" + std::to_string(model);
 }
 
-std::string device_instance(int model) {
-  static const char *const instances[] = {"USB\\VID_1E7A&PID_0080\\5&2C9E1F&0&1",
-                                          "USB\\VID_1E7A&PID_0030\\5&2C9E1F&0&2",
-                                          "USB\\VID_1E7A&PID_0016\\5&2C9E1F&0&3"};
-  return instances[model];
+std::string device_instance(int model, spelling s) {
+  return spelled::instance_path(model, s, "5&2c9e1f&0&" + std::to_string(model + 1));
 }
 
 std::string oem_inf_name(int model) {
@@ -75,28 +72,22 @@ std::string win98_file(int model, int slot) {
   return inf_path(name);
 }
 
-static std::string lower(std::string text) {
-  for (char &c : text)
-    c = static_cast<char>(tolower(c));
-  return text;
-}
-
 void install_control_set(int number) {
   sim::reg_add_key(services_key(number));
 }
 
-void install_model(int model) {
-  std::string id = model_hardware_id(model);
-  sim::device_add(device_instance(model), {id + "&Rev_0100", id});
+void install_model(int model, spelling s) {
+  sim::device_add(device_instance(model, s),
+                  {spelled::revision_id(model, s), spelled::device_id(model, s)});
   // Windows writes the matching id in lower case; "InfPath" comes first here.
   sim::reg_set_string(driver_key(model), "DriverDesc", model_display_name(model));
   sim::reg_set_string(driver_key(model), "InfPath", oem_inf_name(model));
   sim::reg_set_string(driver_key(model), "InfSection", "Modem0");
-  sim::reg_set_string(driver_key(model), "MatchingDeviceId", lower(id));
+  sim::reg_set_string(driver_key(model), "MatchingDeviceId", spelled::matching_device_id(model));
   install_control_set(2);
   for (int set : {1, 2}) {
     sim::reg_set_dword(service_key(set, model), "Start", 3);
-    sim::reg_set_string(service_key(set, model) + "\\Enum", "0", device_instance(model));
+    sim::reg_set_string(service_key(set, model) + "\\Enum", "0", device_instance(model, s));
   }
   sim::file_add(sys_file(model), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   sim::file_add(inf_path("MDMKORT3.INF"));
@@ -120,10 +111,11 @@ static const char *const decoy_files[] = {
 
 void install_decoys() {
   // An adapter of another product, one whose id only begins with model 0's, and one whose
-  // id differs in letter case only.
-  sim::device_add("USB\\VID_1E7A&PID_0081\\7&1", {"USB\\Vid_1E7A&Pid_0081"});
-  sim::device_add("USB\\VID_1E7A&PID_0080\\7&2", {"USB\\Vid_1E7A&Pid_0080&Rev_0100"});
-  sim::device_add("USB\\VID_1E7A&PID_0080\\7&3", {"USB\\VID_1E7A&PID_0080"});
+  // product number begins with model 0's; spelled as Windows 2000 writes them.
+  sim::device_add("USB\\Vid_1e7a&Pid_0081\\7&1",
+                  {"USB\\Vid_1e7a&Pid_0081&Rev_0100", "USB\\Vid_1e7a&Pid_0081"});
+  sim::device_add("USB\\Vid_1e7a&Pid_0080\\7&2", {"USB\\Vid_1e7a&Pid_0080&Rev_0100"});
+  sim::device_add("USB\\Vid_1e7a&Pid_00800\\7&3", {"USB\\Vid_1e7a&Pid_00800"});
   sim::device_add("ROOT\\LEGACY_BEEP\\0000", {});
   // Modem class keys of other modems.
   std::string other = std::string(modem_class_key) + "\\0010";
@@ -142,8 +134,8 @@ void install_decoys() {
 }
 
 void expect_decoys_intact() {
-  for (const char *id : {"USB\\VID_1E7A&PID_0081\\7&1", "USB\\VID_1E7A&PID_0080\\7&2",
-                         "USB\\VID_1E7A&PID_0080\\7&3", "ROOT\\LEGACY_BEEP\\0000"})
+  for (const char *id : {"USB\\Vid_1e7a&Pid_0081\\7&1", "USB\\Vid_1e7a&Pid_0080\\7&2",
+                         "USB\\Vid_1e7a&Pid_00800\\7&3", "ROOT\\LEGACY_BEEP\\0000"})
     EXPECT_TRUE(sim::device_exists(id)) << id;
   EXPECT_EQ(sim::reg_value(std::string(modem_class_key) + "\\0010", "InfPath"),
             std::string("oem50.inf") + '\0');
@@ -154,8 +146,8 @@ void expect_decoys_intact() {
     EXPECT_TRUE(sim::file_exists(path)) << path;
 }
 
-void expect_model_removed(int model) {
-  EXPECT_FALSE(sim::device_exists(device_instance(model)));
+void expect_model_removed(int model, spelling s) {
+  EXPECT_FALSE(sim::device_exists(device_instance(model, s)));
   for (int set : {1, 2})
     EXPECT_FALSE(sim::reg_key_exists(service_key(set, model))) << set;
   EXPECT_FALSE(sim::file_exists(sys_file(model)));
@@ -164,8 +156,8 @@ void expect_model_removed(int model) {
   EXPECT_FALSE(sim::file_exists(inf_path(pnf.replace(pnf.size() - 3, 3, "pnf"))));
 }
 
-void expect_model_intact(int model) {
-  EXPECT_TRUE(sim::device_exists(device_instance(model)));
+void expect_model_intact(int model, spelling s) {
+  EXPECT_TRUE(sim::device_exists(device_instance(model, s)));
   EXPECT_TRUE(sim::reg_key_exists(driver_key(model)));
   for (int set : {1, 2})
     EXPECT_TRUE(sim::reg_key_exists(service_key(set, model) + "\\Enum")) << set;

@@ -5,6 +5,7 @@
 #include "core/binding.h"
 #include "core/run_state.h"
 #include "core/texts.h"
+#include "tests/spelling.h"
 #include "tests/support.h"
 
 #include <string>
@@ -36,25 +37,27 @@ std::string inf_path(const std::string &name);    // in the Windows INF folder
 std::string driver_path(const std::string &name); // in system32\drivers
 std::string services_key(int control_set);        // 0: CurrentControlSet, else ControlSetNNN
 std::string service_key(int control_set, int model);
-std::string driver_key(int model);              // the modem class driver key of the model
-std::string device_instance(int model);         // the instance id of its adapter
+std::string driver_key(int model); // the modem class driver key of the model
+// The instance id of its adapter, as the Windows version that `s` names writes it.
+std::string device_instance(int model, spelling s = spelling::win2000_xp);
 std::string oem_inf_name(int model);            // oem<5+model>.inf, named by "InfPath"
 std::string usbta_inf(const std::string &line); // an OEM INF whose USBTA line is `line`
 std::string usbta_line(int model);              // "USB_TA, " + the model's hardware id
 std::string sys_file(int model);                // the driver, in system32\drivers
 std::string win98_file(int model, int slot);    // where Windows 98 puts a listed file
 
-// Every piece an installation on Windows 2000 leaves: a device instance (with the model's id
-// second in its list), the modem class driver key, the service key with an Enum subkey in
-// ControlSet001 (= CurrentControlSet) and ControlSet002, the driver SYS file (read-only), the
-// modem INF pair and the OEM INF copy with its PNF.
-void install_model(int model);
+// Every piece an installation on Windows 2000 (or the version `s` names) leaves: a device
+// instance (with the model's id second in its list), the modem class driver key, the service
+// key with an Enum subkey in ControlSet001 (= CurrentControlSet) and ControlSet002, the driver
+// SYS file (read-only), the modem INF pair and the OEM INF copy with its PNF.
+void install_model(int model, spelling s = spelling::win2000_xp);
 void install_control_set(int number); // SYSTEM\ControlSetNNN\Services
 // Entries next to the real ones that share a class, a folder, a prefix or a name with them.
 void install_decoys();
 void expect_decoys_intact();
-void expect_model_removed(int model); // the device, service keys and files are gone
-void expect_model_intact(int model);  // nothing of the installation was taken away
+// The device, service keys and files are gone; nothing of the installation was taken away.
+void expect_model_removed(int model, spelling s = spelling::win2000_xp);
+void expect_model_intact(int model, spelling s = spelling::win2000_xp);
 
 // Boxes of the run.
 extern const expected_box consent_box;

@@ -112,8 +112,8 @@ reliability::machine_plan model0_nt_machine() {
   plan.command_tail = "--complete";
   reliability::start_machine(plan, false);
   sim::device d;
-  d.instance_id = "USB\\VID_1E7A&PID_0080\\1";
-  d.hardware_ids = sim::multi_string({"USB\\Vid_1E7A&Pid_0080"});
+  d.instance_id = "USB\\Vid_1e7a&Pid_0080\\5&1a2b3c4d&0&1"; // as Windows 2000 writes it
+  d.hardware_ids = sim::multi_string({"USB\\Vid_1e7a&Pid_0080&Rev_0100", "USB\\Vid_1e7a&Pid_0080"});
   reliability::add_device(plan, d);
   reliability::set_value(plan, "SYSTEM\\ControlSet001\\Services\\Q40PUCOM", "Start", REG_DWORD,
                          std::string("\3\0\0\0", 4));

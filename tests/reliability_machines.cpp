@@ -4,6 +4,7 @@
 #include "tests/reliability_internal.h"
 
 #include "core/catalogue.h"
+#include "tests/spelling.h"
 
 #include <algorithm>
 #include <set>
@@ -40,6 +41,8 @@ static void deny_some(machine_plan &plan, random_source &random) {
   }
 }
 
+// The text as it is, or in another letter case drawn at random: Windows compares names and
+// hardware ids without regard to it.
 static std::string case_variant(const std::string &s, random_source &random) {
   switch (random.below(3)) {
   case 0:
@@ -86,7 +89,8 @@ static int fresh_number(random_source &random, std::set<int> &used, int low, int
 struct nt_machine {
   machine_plan &plan;
   random_source &random;
-  int sets = 1; // ControlSet001 .. ControlSet<sets> exist
+  spelling written; // how the version the machine plays writes device data
+  int sets = 1;     // ControlSet001 .. ControlSet<sets> exist
   std::set<int> oem_numbers = {};
   int driver_keys = 0; // modem class driver keys made so far
   int devices = 0;     // device instances made so far
@@ -125,13 +129,15 @@ static std::string matching_usbta_line(int model, random_source &random) {
 // A line that names no model.
 static std::string other_usbta_line(int model, random_source &random) {
   std::string id = model_hardware_id(model);
-  switch (random.below(4)) {
+  switch (random.below(5)) {
   case 0:
     return "USB_TA," + one_char_changed(id, -1);
   case 1:
     return "USB_TA," + without_last(id);
   case 2:
     return "USB_TB," + id;
+  case 3: // a longer product number
+    return "USB_TA," + id + (random.chance(50) ? "1" : "1,Modem6");
   default:
     return id;
   }
@@ -170,15 +176,20 @@ static void nt_control_sets(nt_machine &m) {
 }
 
 // 0 to 2 instances of the model's adapter, attached or not, most naming their driver key.
+// Their ids as the machine's version writes them, each now and then in another letter case.
 static void nt_model_devices(nt_machine &m, int model) {
   random_source &random = m.random;
-  std::string id = model_hardware_id(model);
   int instances = static_cast<int>(random.below(3));
   for (int i = 0; i < instances; ++i) {
-    std::vector<std::string> ids = {id + "&Rev_0100", id, "USB\\COMPOSITE"};
+    std::vector<std::string> ids = {spelled::revision_id(model, m.written),
+                                    spelled::device_id(model, m.written), "USB\\COMPOSITE"};
+    for (std::string &id : ids)
+      if (random.chance(40))
+        id = case_variant(id, random);
     std::swap(ids[random.below(3)], ids[random.below(3)]);
     sim::device d;
-    d.instance_id = upper(id) + "\\5&" + std::to_string(++m.devices);
+    d.instance_id =
+        spelled::instance_path(model, m.written, "5&1a2b3c4d&0&" + std::to_string(++m.devices));
     d.hardware_ids = sim::multi_string(ids);
     d.present = random.chance(60);
     if (random.chance(10))
@@ -195,7 +206,6 @@ static void nt_model_devices(nt_machine &m, int model) {
 static void nt_model_class_entry(nt_machine &m, int model) {
   machine_plan &plan = m.plan;
   random_source &random = m.random;
-  std::string id = model_hardware_id(model);
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
   int number = fresh_number(random, m.oem_numbers, 0, 99);
   std::string inf =
@@ -204,8 +214,10 @@ static void nt_model_class_entry(nt_machine &m, int model) {
   set_string(plan, key, "DriverDesc", model_display_name(model));
   if (inf_first)
     set_string(plan, key, "InfPath", inf);
+  // Setup writes it in lower case.
   set_string(plan, key, random.chance(50) ? "MatchingDeviceId" : "matchingdeviceid",
-             case_variant(id, random));
+             random.chance(80) ? spelled::matching_device_id(model)
+                               : case_variant(spelled::matching_device_id(model), random));
   if (!inf_first)
     set_string(plan, key, "InfPath", inf);
   if (random.chance(75))
@@ -218,14 +230,14 @@ static void nt_model_class_entry(nt_machine &m, int model) {
 
 // The service key in some control sets, with an Enum subkey, now and then a deeper one.
 static void nt_model_services(nt_machine &m, int model) {
-  std::string id = model_hardware_id(model);
   for (int set = 1; set <= m.sets; ++set) {
     if (!m.random.chance(60))
       continue;
     std::string key = nt_services(set) + "\\" + model_nt_service_name(model);
     set_value(m.plan, key, "Start", REG_DWORD, std::string("\3\0\0\0", 4));
     if (m.random.chance(60))
-      set_string(m.plan, key + "\\Enum", "0", id + "\\5&1");
+      set_string(m.plan, key + "\\Enum", "0",
+                 spelled::instance_path(model, m.written, "5&1a2b3c4d&0&1"));
     if (m.random.chance(8))
       add_key(m.plan, key + "\\Enum\\Deeper"); // cannot be deleted one level deep
   }
@@ -257,15 +269,15 @@ static void nt_model_files(nt_machine &m, int model) {
 
 // Decoys, each next to one model's entries and out of every rule's reach.
 static void nt_decoy_device(nt_machine &m, int model) { // hardware ids that are not the model's
-  std::string id = model_hardware_id(model);
+  std::string id = spelled::device_id(model, m.written);
   sim::device d;
   d.instance_id = "USB\\DECOY\\" + std::to_string(++m.devices);
   switch (m.random.below(5)) {
   case 0:
-    d.hardware_ids = sim::multi_string({id + "&Rev_0100"});
+    d.hardware_ids = sim::multi_string({spelled::revision_id(model, m.written)});
     break;
-  case 1:
-    d.hardware_ids = sim::multi_string({upper(id), lower(id)});
+  case 1: // another product, in the spellings of both Windows families
+    d.hardware_ids = sim::multi_string({upper(id) + "1", lower(one_char_changed(id, -1))});
     break;
   case 2:
     d.hardware_ids = sim::multi_string({one_char_changed(id, -1)});
@@ -283,7 +295,8 @@ static void nt_decoy_device(nt_machine &m, int model) { // hardware ids that are
 static void nt_decoy_class_entry(nt_machine &m, int model) { // another product's, and its copy
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
   int number = fresh_number(m.random, m.oem_numbers, 0, 99);
-  set_string(m.plan, key, "MatchingDeviceId", one_char_changed(model_hardware_id(model), -1));
+  set_string(m.plan, key, "MatchingDeviceId",
+             one_char_changed(spelled::matching_device_id(model), -1));
   set_string(m.plan, key, "InfPath", "oem" + std::to_string(number) + ".inf");
   add_oem_copy(m.plan, m.random, number,
                usbta_inf_text(other_usbta_line(model, m.random), m.random), true);
@@ -293,7 +306,7 @@ static void nt_decoy_class_entry(nt_machine &m, int model) { // another product'
 static void nt_decoy_inf_value(nt_machine &m, int model) {
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
   int number = fresh_number(m.random, m.oem_numbers, 0, 99);
-  set_string(m.plan, key, "MatchingDeviceId", model_hardware_id(model));
+  set_string(m.plan, key, "MatchingDeviceId", spelled::matching_device_id(model));
   set_string(m.plan, key, m.random.chance(50) ? "InfPath2" : "InfPat",
              "oem" + std::to_string(number) + ".inf");
   add_oem_copy(m.plan, m.random, number,
@@ -365,11 +378,11 @@ void generate_nt_machine(machine_plan &plan, random_source &random) {
   static const char *const tails[] = {"", "--complete", "-C", "--default", "-D"};
   plan.command_tail = tails[random.below(5)];
   start_machine(plan, false);
-  nt_machine m{plan, random};
   // Mostly Windows 2000; now and then XP (the uninstall function, no store), Vista and later
   // (the store), or Wine (an uninstall that deletes nothing).
   static const DWORD versions[][2] = {{5, 0}, {5, 0}, {5, 0}, {5, 1}, {6, 0}, {6, 1}, {10, 0}};
   const DWORD *version = versions[random.below(7)];
+  nt_machine m{plan, random, version[0] >= 6 ? spelling::vista_to_11 : spelling::win2000_xp};
   if (version[1] != 0 || version[0] != 5)
     set_nt_platform(plan, version[0], version[1], version[0] >= 6 && random.chance(20));
   nt_control_sets(m);
@@ -412,14 +425,19 @@ struct win98_machine {
   int instances = 0;  // device instances made so far
 };
 
-// Mostly one or two device instances below "Enum\<hardware id>", most with their driver key.
+// Mostly one or two device instances below "Enum\<device id>", as Windows 98 writes it (now and
+// then in another letter case), most with their driver key.
 static void win98_model_devices(win98_machine &m, int model) {
   machine_plan &plan = m.plan;
   random_source &random = m.random;
-  std::string id = model_hardware_id(model);
+  std::string id = spelled::device_id(model, spelling::win98);
+  if (random.chance(30))
+    id = case_variant(id, random);
   for (int i = 0, count = 1 + static_cast<int>(random.below(2)); i < count; ++i) {
     std::string instance = "Enum\\" + id + "\\5&1A2B&0&" + std::to_string(++m.instances);
     set_string(plan, instance, "Class", "Modem");
+    set_string(plan, instance, "HardwareID",
+               spelled::revision_id(model, spelling::win98) + "," + id);
     if (!random.chance(85))
       continue;
     std::string driver = "Modem\\" + four_digits(m.modem_keys++);
@@ -474,8 +492,8 @@ static void win98_model_drivers(win98_machine &m, int model) {
 }
 
 static void win98_decoy_enum_key(win98_machine &m, int model) { // another product's, beside
-  std::string id = model_hardware_id(model);
-  std::string ids[] = {one_char_changed(id, -1), id + "&Rev_01", without_last(id)};
+  std::string id = spelled::device_id(model, spelling::win98);
+  std::string ids[] = {one_char_changed(id, -1), id + "&REV_01", without_last(id)};
   std::string instance =
       "Enum\\" + ids[m.random.below(3)] + "\\5&1A2B&0&" + std::to_string(++m.instances);
   std::string driver = "Modem\\" + four_digits(m.modem_keys++);

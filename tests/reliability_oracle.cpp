@@ -120,9 +120,14 @@ static std::vector<std::string> win98_key_roots(const snapshot &s, int model) {
   return roots;
 }
 
+// The line begins with the expected text, which ends there, before a field or before a further
+// part of the id.
 static bool usbta_matches(const std::string &line, int model) {
   std::string expected = lower("USB_TA," + std::string(model_hardware_id(model)));
-  return line.size() >= expected.size() && lower(line).compare(0, expected.size(), expected) == 0;
+  if (line.size() < expected.size() || lower(line).compare(0, expected.size(), expected) != 0)
+    return false;
+  return line.size() == expected.size() || line[expected.size()] == ',' ||
+         line[expected.size()] == '&';
 }
 
 static std::string pnf_twin(const std::string &name) {
@@ -196,7 +201,9 @@ static bool device_lists(const sim::device &d, const std::string &id) {
   size_t start = 0;
   for (size_t end; (end = d.hardware_ids.find('\0', start)) != std::string::npos; start = end + 1)
     entries.push_back(d.hardware_ids.substr(start, end - start));
-  return std::find(entries.begin(), entries.end(), id) != entries.end();
+  // Whole entries in any letter case, as Windows compares hardware ids.
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const std::string &entry) { return ieq(entry, id); });
 }
 
 // A key a Windows 2000 run may delete for the model: the driver key of a device the class
@@ -356,10 +363,10 @@ static int nt_step_flags(const snapshot &before, const box_context &context,
     return flag_bit(3);
   if (is_directory_caption(caption))
     return oem_scan;
-  // Windows refusing to uninstall a copy a device uses fails the step; any other failure is
-  // followed by the deletion of the copy, which records its own outcome.
+  // Windows refusing to uninstall a copy a device uses is never reported; any other failure
+  // is followed by the deletion of the copy, which records its own outcome.
   if (caption == caption_setup_uninstall_oem_inf)
-    return context.code == std::to_string(ERROR_INF_IN_USE_BY_DEVICES) ? oem_scan : REPORT_ONLY;
+    return context.code == std::to_string(ERROR_INF_IN_USE_BY_DEVICES) ? NOT_HERE : REPORT_ONLY;
   return nt_file_flags(before, context, caption);
 }
 

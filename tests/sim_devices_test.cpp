@@ -9,7 +9,7 @@
 
 namespace {
 
-const char kId[] = "USB\\Vid_1E7A&Pid_0080";
+const char kId[] = "USB\\Vid_1e7a&Pid_0080"; // as Windows 2000 writes it
 
 class SimDevices : public ::testing::Test {
 protected:
@@ -28,8 +28,8 @@ protected:
 };
 
 TEST_F(SimDevices, AllClassesSnapshotAndPresentFilter) {
-  sim::device_add("USB\\VID_1E7A&PID_0080\\5&1", {kId, "USB\\Class_02"}, true);
-  sim::device_add("USB\\VID_1E7A&PID_0080\\6&2", {kId}, false);
+  sim::device_add("USB\\Vid_1e7a&Pid_0080\\5&1", {kId, "USB\\Class_02"}, true);
+  sim::device_add("USB\\Vid_1e7a&Pid_0080\\6&2", {kId}, false);
   sim::device_add("ROOT\\LEGACY_BEEP\\0000", {}, true);
   HDEVINFO all = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
   ASSERT_NE(INVALID_HANDLE_VALUE, all);

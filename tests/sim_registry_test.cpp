@@ -196,18 +196,18 @@ TEST_F(SimRegistry, DeleteWithTrailingBackslashDeletesTheNamedKey) {
 TEST_F(SimRegistry, Win98DeletesSubtreeRecordingParentFirst) {
   sim::machine_win98();
   EXPECT_TRUE(sim::is_win98());
-  sim::reg_add_key("Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\\Sub");
-  sim::reg_add_key("Enum\\USB\\Vid_1E7A&Pid_0080\\6&2");
-  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\USB\\Vid_1E7A&Pid_0080"));
-  EXPECT_FALSE(sim::reg_key_exists("Enum\\USB\\Vid_1E7A&Pid_0080"));
+  sim::reg_add_key("Enum\\USB\\VID_1E7A&PID_0080\\5&1\\Sub");
+  sim::reg_add_key("Enum\\USB\\VID_1E7A&PID_0080\\6&2");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\USB\\VID_1E7A&PID_0080"));
+  EXPECT_FALSE(sim::reg_key_exists("Enum\\USB\\VID_1E7A&PID_0080"));
   EXPECT_TRUE(sim::reg_key_exists("Enum\\USB"));
   std::vector<std::string> got;
   for (auto &c : sim::changes())
     got.push_back(c.subject);
-  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080",
-                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1",
-                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\\Sub",
-                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\6&2"}),
+  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080\\5&1",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080\\5&1\\Sub",
+                                      "HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080\\6&2"}),
             got);
 }
 

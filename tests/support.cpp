@@ -49,14 +49,52 @@ void expect_boxes(const std::vector<expected_box> &expected) {
   }
 }
 
-void run_as_32_bit_edition_under_wow64(bool edition_64_beside) {
+std::wstring widened(const std::string &ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::string narrowed(const std::wstring &text) {
+  std::string out;
+  for (wchar_t c : text)
+    out += c > 0 && c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::wstring from_utf8(const std::string &utf8) {
+  std::wstring out;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    unsigned code = extra ? lead & (0x3F >> extra) : lead;
+    for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
+      code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += static_cast<wchar_t>(code);
+    i += 1 + extra;
+  }
+  return out;
+}
+
+void run_as_32_bit_edition_under_wow64(beside_edition beside, const std::string &word,
+                                       const std::wstring &folder) {
   set_program_edition(EDITION_32_BIT);
   sim::set_wow64(true);
-  if (!edition_64_beside)
+  sim::set_program_path(folder + L"\\QuendalUninstall.exe");
+  sim::set_command_line(L"\"" + folder + L"\\QuendalUninstall.exe\" " + widened(word));
+  if (beside == NO_EDITION_BESIDE)
     return;
-  sim::program_add("C:\\Quendal\\QuendalUninstall64.exe", [](const std::string &line) {
+  if (beside == A_32_BIT_COPY_BESIDE) {
+    sim::program_add(
+        folder + L"\\QuendalUninstall64.exe",
+        [](const std::wstring &) {
+          ADD_FAILURE() << "the 32-bit copy named as the 64-bit edition was started";
+          return DWORD(0xFFFFFFFF);
+        },
+        SCS_32BIT_BINARY);
+    return;
+  }
+  sim::program_add(folder + L"\\QuendalUninstall64.exe", [](const std::wstring &line) {
     set_program_edition(EDITION_64_BIT);
-    int exit_code = uninstaller_main(cut_command_tail(line.c_str()));
+    int exit_code = uninstaller_main(narrowed(cut_wide_command_tail(line.c_str())).c_str());
     set_program_edition(EDITION_32_BIT);
     return static_cast<DWORD>(exit_code);
   });

@@ -25,10 +25,18 @@ struct expected_box {
 // Compares the boxes shown with the expected ones, in order, with readable failures.
 void expect_boxes(const std::vector<expected_box> &expected);
 
-// The program as the 32-bit edition on 64-bit Windows, where it runs under WOW64; with
-// `edition_64_beside`, QuendalUninstall64.exe lies in its folder and runs the uninstaller's
-// own logic, as the 64-bit edition, on the same machine.
-void run_as_32_bit_edition_under_wow64(bool edition_64_beside);
+// The program as the 32-bit edition on 64-bit Windows, where it runs under WOW64, started from
+// `folder` with `word` behind its name. Beside it, QuendalUninstall64.exe may be the 64-bit
+// edition, which runs the uninstaller's own logic on the same machine, or a copy of the
+// 32-bit program under that name, which must never be started.
+enum beside_edition { NO_EDITION_BESIDE, EDITION_64_BESIDE, A_32_BIT_COPY_BESIDE };
+void run_as_32_bit_edition_under_wow64(beside_edition beside, const std::string &word,
+                                       const std::wstring &folder = L"C:\\Quendal");
+// ASCII text as a wide string; a wide string as ASCII text, '?' for any other character;
+// UTF-8 text as a wide string.
+std::wstring widened(const std::string &ascii);
+std::string narrowed(const std::wstring &text);
+std::wstring from_utf8(const std::string &utf8);
 
 // Fixture for whole-run and step tests. Subclasses choose the machine in SetUp.
 class machine_test : public ::testing::Test {

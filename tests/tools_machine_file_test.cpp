@@ -36,7 +36,7 @@ system-directory "C:\WINNT\system 32"
 folder C:\WINNT\inf\OTHER
 file C:\WINNT\system32\drivers\Q40PUCOM.SYS read-only hidden delete-error=32
 file C:\WINNT\inf\MDMKORT3.INF attributes-error=0x5
-device USB\VID_1E7A&PID_0080\1 USB\Vid_1E7A&Pid_0080&Rev_0100 USB\Vid_1E7A&Pid_0080 remove-error=5
+device USB\Vid_1e7a&Pid_0080\5&1a2b3c4d&0&1 USB\Vid_1e7a&Pid_0080&Rev_0100 USB\Vid_1e7a&Pid_0080 remove-error=5
 device ROOT\LEGACY\0000 absent
 inf oem7.inf q.inf read-only
 inf oem8.inf
@@ -84,7 +84,7 @@ fail SetupOpenInfFileA ERROR_FILE_NOT_FOUND oem9.inf nth=1 times=1
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
   ASSERT_EQ(sim::device_list().size(), 2u);
-  EXPECT_TRUE(sim::device_exists("USB\\VID_1E7A&PID_0080\\1"));
+  EXPECT_TRUE(sim::device_exists("USB\\Vid_1e7a&Pid_0080\\5&1a2b3c4d&0&1"));
   EXPECT_TRUE(sim::device_exists("ROOT\\LEGACY\\0000"));
 
   EXPECT_EQ(sim::file_attributes("C:\\WINNT\\inf\\oem7.inf"),

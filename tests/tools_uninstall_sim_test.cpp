@@ -55,10 +55,22 @@ std::set<std::string> machine_state(const char *name) {
   return lines(registry_dump() + files_and_devices_dump());
 }
 
-// Whatever of the machine `clean` was on the machine survived the run.
+std::set<std::string> upper_lines(const std::set<std::string> &lines) {
+  std::set<std::string> out;
+  for (std::string line : lines) {
+    for (char &c : line)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    out.insert(line);
+  }
+  return out;
+}
+
+// Whatever of the machine `clean` was on the machine survived the run. Names are compared
+// without regard to letter case, as Windows compares them: the clean machine may spell the
+// other hardware's ids as another version does.
 void expect_other_hardware_intact(const char *clean) {
-  std::set<std::string> now = lines(registry_dump() + files_and_devices_dump());
-  for (const std::string &line : machine_state(clean))
+  std::set<std::string> now = upper_lines(lines(registry_dump() + files_and_devices_dump()));
+  for (const std::string &line : upper_lines(machine_state(clean)))
     EXPECT_TRUE(now.count(line)) << "removed: " << line;
 }
 
@@ -139,7 +151,7 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
             "What the run removed, by model and step:\n"
             "QuendalQ40 PRO For USB, device instances:\n"
             "  device instances removed:\n"
-            "    USB\\VID_1E7A&PID_0080\\5&1A2B3C4D&0&1\n"
+            "    USB\\Vid_1e7a&Pid_0080\\5&1a2b3c4d&0&1\n"
             "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\"
             "Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
             "QuendalQ40 PRO For USB, service keys:\n"
@@ -166,31 +178,48 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
   for (const std::string &line : removed)
     if (line.find("Q40PUCOM") != std::string::npos || line.find("oem3.") != std::string::npos ||
         line.find("MDMKORT3") != std::string::npos ||
-        line.find("VID_1E7A&PID_0080") != std::string::npos ||
+        line.find("Vid_1e7a&Pid_0080") != std::string::npos ||
         line.find("{4D36E96D-E325-11CE-BFC1-08002BE10318}\\x5C0001") != std::string::npos)
       expected_removed.insert(line);
   EXPECT_EQ(removed, expected_removed);
   EXPECT_EQ(removed.size(), 5u + 13u + 5u + 1u) << "keys, their values, files, device";
 }
 
-// On Windows 7 the copy's driver package leaves the store with it (the other vendor's stays);
-// a copy Windows refuses to uninstall is a failure, and kept with its package.
-TEST(uninstall_sim, summary_shows_driver_packages_removed_and_refused) {
+// On Windows 7 the copy's driver package leaves the store with it (the other vendor's stays).
+// When model 1's adapter was installed from the same copy, Windows keeps the copy for it while
+// model 0's steps run: no failure; accepted, model 1's steps take the copy and its package;
+// declined, the copy is kept, and the summary says why.
+TEST(uninstall_sim, summary_shows_driver_packages_removed_and_kept_for_a_device) {
   const std::string package = "C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\"
                               "q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70";
+  const std::string removed = "  driver packages removed from the store:\n    " + package;
   sim_run run = run_uninstall_sim({"--machine", "win7", "--complete"});
-  EXPECT_NE(run.out.find("  driver packages removed from the store:\n    " + package + "\n"),
-            std::string::npos);
+  EXPECT_NE(run.out.find(removed), std::string::npos);
   EXPECT_FALSE(sim::driver_package("oem1.inf").empty());
-  std::string file = ::testing::TempDir() + "uninstall_sim_in_use.machine";
-  std::ofstream(file) << find_builtin_machine("win7")->text
-                      << "fail SetupUninstallOEMInfA ERROR_INF_IN_USE_BY_DEVICES\n";
-  run = run_uninstall_sim({"--machine", file, "--yes", "--complete"});
-  EXPECT_NE(run.out.find("\"Function : SetupUninstallOEMInf()\": ERROR_INF_IN_USE_BY_DEVICES"),
-            std::string::npos);
-  EXPECT_NE(run.out.find("INF oem3.inf with its PNF and its driver package " + package +
-                         "  (a device still uses it"),
-            std::string::npos);
+  std::string file = ::testing::TempDir() + "uninstall_sim_shared_copy.machine";
+  std::ofstream(file) << find_builtin_machine("win7")->text << R"(
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0002]
+  "DriverDesc"="QuendalQ-40 For USB"
+  "MatchingDeviceId"="usb\\vid_1e7a&pid_0030"
+  "InfPath"="oem3.inf"
+device USB\VID_1E7A&PID_0030\5&1a2b3c4d&0&2 USB\VID_1E7A&PID_0030&REV_0100 USB\VID_1E7A&PID_0030 driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0002
+)";
+  const std::string kept = "INF oem3.inf with its PNF and its driver package " + package +
+                           "  (a device that was not removed still uses it: Windows refused to "
+                           "uninstall it during QuendalQ40 PRO For USB, driver and INF files)";
+  for (const char *answer : {"ok,ok,cancel", "ok,cancel,cancel"}) {
+    SCOPED_TRACE(answer);
+    bool accepted = answer[3] == 'o';
+    run = run_uninstall_sim({"--machine", file, "--answer", answer, "--complete"});
+    expect_boxes({consent_box, question_box(1), restart_box});
+    EXPECT_EQ(run.out.find("Failures"), std::string::npos);
+    EXPECT_EQ(run.out.find(kept) == std::string::npos, accepted) << run.out;
+    EXPECT_EQ(run.out.find("QuendalQ-40 For USB, driver and INF files:\n") != std::string::npos,
+              accepted);
+    EXPECT_EQ(run.out.find(removed) != std::string::npos, accepted);
+    EXPECT_EQ(sim::file_exists("C:\\WINDOWS\\inf\\oem3.inf"), !accepted);
+  }
 }
 
 TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input) {
@@ -203,9 +232,9 @@ TEST(uninstall_sim, answers_come_from_the_list_then_from_the_rule_for_the_input)
   EXPECT_NE(run.out.find("answered Cancel (--answer Cancel)"), std::string::npos);
   EXPECT_NE(run.out.find("every box after the --answer list is answered OK"), std::string::npos);
   EXPECT_NE(run.out.find("answered OK (input is not a terminal)"), std::string::npos);
-  EXPECT_TRUE(sim::reg_key_exists("Enum\\USB\\Vid_1E7A&Pid_0030"));
+  EXPECT_TRUE(sim::reg_key_exists("Enum\\USB\\VID_1E7A&PID_0030"));
   EXPECT_TRUE(sim::file_exists("C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD"));
-  EXPECT_FALSE(sim::reg_key_exists("Enum\\USB\\Vid_1E7A&Pid_0080"));
+  EXPECT_FALSE(sim::reg_key_exists("Enum\\USB\\VID_1E7A&PID_0080"));
 
   // Cancel at the consent: nothing is touched.
   run = run_uninstall_sim({"--answer", "cancel", "--complete"});
@@ -468,25 +497,28 @@ TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
         "    HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Ports\\0002"
         "  <- an entry of QuendalQ-40 For USB (declined), removed by this model's rule\n",
         "QuendalQ40 PRO For USB, Enum entries:\n",
-        "    HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\n"
-        "        HKEY_LOCAL_MACHINE\\Enum\\USB\\Vid_1E7A&Pid_0080\\7&2B3C1A&0&1\n",
+        "    HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080\n"
+        "        HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_1E7A&PID_0080\\7&2B3C1A&0&1\n",
         "  \"Function : DeleteFile()\": ERROR_ACCESS_DENIED (5)\n"
         "      file C:\\WINDOWS\\inf\\Q40PUSB.INF\n"
         "      during QuendalQ40 PRO For USB, driver files\n",
         "Kept:\n  C:\\WINDOWS\\SYSTEM\\Q40PORT.VxD  (attributes set to normal during QuendalQ-40 "
         "For USB, detection)\n  file C:\\WINDOWS\\inf\\Q40PUSB.INF  (its removal failed)\n"}},
       {"win2000",
-       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n"
-       "device USB\\VID_1E7A&PID_0016\\1 USB\\Vid_1E7A&Pid_0016\n",
+       "device USB\\Vid_1e7a&Pid_0030\\5&1a2b3c4d&0&2 USB\\Vid_1e7a&Pid_0030&Rev_0100 "
+       "USB\\Vid_1e7a&Pid_0030\n"
+       "device USB\\Vid_1e7a&Pid_0016\\5&1a2b3c4d&0&3 USB\\Vid_1e7a&Pid_0016&Rev_0100 "
+       "USB\\Vid_1e7a&Pid_0016\n",
        "ok,cancel,ok",
        {"  QuendalQ-40 For USB (model 1): declined at its question; its entries were kept\n"
         "  QuendalQ-4 For USB (model 2): removed\n",
         "QuendalQ-4 For USB, device instances:\n"
         "  device instances removed:\n"
-        "    USB\\VID_1E7A&PID_0016\\1\n"}},
+        "    USB\\Vid_1e7a&Pid_0016\\5&1a2b3c4d&0&3\n"}},
       // The modem INF that every model lists goes with model 0 while model 1 keeps its device.
       {"win2000",
-       "device USB\\VID_1E7A&PID_0030\\1 USB\\Vid_1E7A&Pid_0030\n",
+       "device USB\\Vid_1e7a&Pid_0030\\5&1a2b3c4d&0&2 USB\\Vid_1e7a&Pid_0030&Rev_0100 "
+       "USB\\Vid_1e7a&Pid_0030\n",
        "ok,cancel",
        {"    MDMKORT3.INF  <- also an entry of QuendalQ-40 For USB (declined)\n"
         "    MDMKORT3.PNF  <- also an entry of QuendalQ-40 For USB (declined)\n"
@@ -518,13 +550,15 @@ TEST(uninstall_sim, summary_says_which_model_and_step_did_what) {
 // device, whose "Driver" is malformed, keeps its keys and the class branch stays whole.
 TEST(uninstall_sim, devices_come_from_the_enum_keys_of_a_registry) {
   std::string file = ::testing::TempDir() + "uninstall_sim_enum.machine";
+  // As Windows XP writes it.
   std::ofstream(file) << R"(platform nt 5.1 2600
 registry
-  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_1E7A&Pid_0080\5&1]
-  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,31,45,37,41,26,50,69,64,5f,30,30,38,30,00,00
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_1e7a&Pid_0080\5&1]
+  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,31,65,37,61,26,50,69,64,5f,30,30,38,30,26,52,65,\
+    76,5f,30,31,30,30,00,55,53,42,5c,56,69,64,5f,31,65,37,61,26,50,69,64,5f,30,30,38,30,00,00
   "Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001"
-  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_046D&Pid_C00E\6&2]
-  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,30,34,36,44,26,50,69,64,5f,43,30,30,45,00,00
+  [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\Vid_046d&Pid_c00e\6&2]
+  "HardwareID"=hex(7):55,53,42,5c,56,69,64,5f,30,34,36,64,26,50,69,64,5f,63,30,30,65,00,00
   "Driver"="\\"
   [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\ROOT\LEGACY_BEEP\0000]
   "Class"="LegacyDriver"
@@ -533,18 +567,18 @@ registry
 )";
   sim_run run = run_uninstall_sim({"--machine", file, "--yes"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("    USB\\Vid_1E7A&Pid_0080\\5&1\n"
+  EXPECT_NE(run.out.find("    USB\\Vid_1e7a&Pid_0080\\5&1\n"
                          "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\"
                          "Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
                          "      with it Windows deleted HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\"
-                         "Enum\\USB\\Vid_1E7A&Pid_0080\\5&1\n"),
+                         "Enum\\USB\\Vid_1e7a&Pid_0080\\5&1\n"),
             std::string::npos)
       << run.out;
   // An instance without "HardwareID" is a device without hardware ids, passed over.
   EXPECT_EQ(sim::device_list(),
-            (std::vector<std::string>{"ROOT\\LEGACY_BEEP\\0000", "USB\\Vid_046D&Pid_C00E\\6&2"}));
+            (std::vector<std::string>{"ROOT\\LEGACY_BEEP\\0000", "USB\\Vid_046d&Pid_c00e\\6&2"}));
   EXPECT_EQ(run.out.find("Failures"), std::string::npos);
-  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_046D&Pid_C00E\\6&2"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_046d&Pid_c00e\\6&2"));
   EXPECT_TRUE(sim::reg_key_exists(
       "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}"));
 }
@@ -568,8 +602,10 @@ void write_snapshot(const std::string &folder,
 // a 32-bit prompt on 64-bit Windows, which reads the system folder through Sysnative.
 std::vector<std::pair<std::string, std::string>> nt_snapshot(bool wow64) {
   machine_state("win2000");
-  sim::reg_set_value("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1E7A&PID_0080\\5&1", "HardwareID",
-                     REG_MULTI_SZ, sim::multi_string({"USB\\VID_1E7A&PID_0080"}));
+  sim::reg_set_value(
+      "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1E7A&PID_0080\\5&1a2b3c4d&0&1", "HardwareID",
+      REG_MULTI_SZ,
+      sim::multi_string({"USB\\VID_1E7A&PID_0080&REV_0100", "USB\\VID_1E7A&PID_0080"}));
   std::string registry, problem;
   EXPECT_TRUE(write_reg(reg_format_regedit5, registry, problem));
   std::string drivers =
@@ -608,6 +644,7 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
     for (const char *gone : {"C:\\WINDOWS\\inf\\oem3.inf", "C:\\WINDOWS\\inf\\MDMKORT3.INF",
                              "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS"})
       EXPECT_FALSE(sim::file_exists(gone)) << gone;
+    EXPECT_TRUE(sim::device_list().empty());
     // Names read whole, the '?' kept as written; a copy no listing shows is not on the machine.
     for (const char *kept :
          {"C:\\WINDOWS\\inf\\表示.inf", "C:\\WINDOWS\\system32\\drivers\\ポート.sys",

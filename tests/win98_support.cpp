@@ -2,6 +2,7 @@
 
 #include "core/catalogue.h"
 #include "sim/sim.h"
+#include "tests/spelling.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ std::string vxd_key(const std::string &name) {
   return "System\\CurrentControlSet\\Services\\VxD\\" + name;
 }
 std::string enum_key(int model) {
-  return std::string("Enum\\") + model_hardware_id(model);
+  return "Enum\\" + spelled::device_id(model, spelling::win98);
 }
 std::string device_instance_key(int model) {
   return enum_key(model) + "\\5&1A2B3C&0&" + std::to_string(model + 1);
@@ -77,7 +78,7 @@ void install_model(int model) {
 }
 
 static const char *const decoy_keys[] = {
-    "Enum\\USB\\Vid_1E7A&Pid_0099\\5&1A2B3C&0&9",
+    "Enum\\USB\\VID_1E7A&PID_0099\\5&1A2B3C&0&9",
     "System\\CurrentControlSet\\Services\\Class\\Modem\\0009",
     "System\\CurrentControlSet\\Services\\Class\\Ports\\0005",
     "System\\CurrentControlSet\\Services\\Class\\Ports\\0006",

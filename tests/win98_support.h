@@ -27,12 +27,12 @@ extern const char vmm32files_key[];    // System\CurrentControlSet\control\VMM32
 
 std::string class_key(const std::string &driver); // the class branch + "Modem\0000"
 std::string vxd_key(const std::string &name);     // the VxD branch + name
-std::string enum_key(int model);                  // "Enum\" + hardware id
-std::string device_instance_key(int model);       // the model's one device instance
-std::string port_instance_key(int model);         // Enum\Root\Ports\000<model>
-std::string device_driver(int model);             // "Modem\000<model>"
-std::string port_driver(int model);               // "Ports\000<model>"
-std::string port_description(int model);          // the prefix + " USB Port"
+std::string enum_key(int model);            // "Enum\" + the device id, as Windows 98 writes it
+std::string device_instance_key(int model); // the model's one device instance
+std::string port_instance_key(int model);   // Enum\Root\Ports\000<model>
+std::string device_driver(int model);       // "Modem\000<model>"
+std::string port_driver(int model);         // "Ports\000<model>"
+std::string port_description(int model);    // the prefix + " USB Port"
 // Where a catalogue file lies on the machine: system directory or INF folder.
 std::string file_path(int model, int slot);
 

@@ -5,12 +5,37 @@
 
 // ---- Windows 2000 -----------------------------------------------------------------------
 
+// Device data as each version writes it: the USB bus driver of Windows 2000 and XP writes ids
+// with "Vid_", "Pid_" and "Rev_" and lower-case hex digits, that of Vista to 11 all in capitals;
+// the instance part after the device id (the parent's prefix and the port) is in lower case on
+// both; setup writes "MatchingDeviceId" in lower case.
+struct usb_spelling {
+  const char *model0;     // the device id of model 0's adapter
+  const char *model0_rev; // its first hardware id
+  const char *mouse;      // the device id of a USB mouse
+  const char *mouse_rev;
+};
+static const usb_spelling win2000_xp_ids = {
+    "USB\\Vid_1e7a&Pid_0080", "USB\\Vid_1e7a&Pid_0080&Rev_0100", "USB\\Vid_046d&Pid_c00e",
+    "USB\\Vid_046d&Pid_c00e&Rev_1110"};
+static const usb_spelling vista_to_11_ids = {
+    "USB\\VID_1E7A&PID_0080", "USB\\VID_1E7A&PID_0080&REV_0100", "USB\\VID_046D&PID_C00E",
+    "USB\\VID_046D&PID_C00E&REV_1110"};
+
+// A registry string of a path: each backslash doubled.
+static std::string reg_string(const std::string &path) {
+  std::string out;
+  for (char c : path)
+    out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
 static const char win2000_platform[] = R"(platform nt 5.0 2195
 )";
 
 // A standard modem, a USB mouse and a serial driver, with their class keys, services, INF
 // copies and files; the modem's description is Japanese, as on a Japanese Windows.
-static const char win2000_other_hardware[] = R"(
+static const char win2000_other_registry[] = R"(
 registry
   [HKEY_LOCAL_MACHINE\SYSTEM\Select]
   "Current"=dword:00000001
@@ -37,8 +62,9 @@ registry
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\usbser]
   "Type"=dword:00000001
   "DisplayName"="USB Modem Driver"
+)";
 
-device USB\VID_046D&PID_C00E\6&2A0F3C51&0&2 USB\Vid_046d&Pid_c00e&Rev_1110 USB\Vid_046d&Pid_c00e
+static const char win2000_other_files[] = R"(
 file C:\WINDOWS\system32\drivers\serial.sys
 file C:\WINDOWS\system32\drivers\modem.sys
 file C:\WINDOWS\inf\mdmgen.inf
@@ -52,9 +78,16 @@ inf oem1.inf
 file C:\WINDOWS\inf\oem1.PNF
 )";
 
+static std::string win2000_other_hardware(const usb_spelling &ids) {
+  return std::string(win2000_other_registry) + "\ndevice " + ids.mouse + "\\6&2a0f3c51&0&2 " +
+         ids.mouse_rev + " " + ids.mouse + "\n" + win2000_other_files;
+}
+
 // Model 0 as its installation leaves it: the device instance, the modem class driver key
 // naming the OEM INF copy, the service in both control sets, the driver and INF files.
-static std::string win2000_model0(const std::string &sys_options, const std::string &inf_options) {
+static std::string win2000_model0(const usb_spelling &ids, const std::string &sys_options,
+                                  const std::string &inf_options) {
+  const std::string instance = std::string(ids.model0) + "\\5&1a2b3c4d&0&1";
   return R"(
 registry
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0001]
@@ -69,7 +102,8 @@ registry
   "ImagePath"=hex(2):53,79,73,74,65,6d,33,32,5c,44,52,49,56,45,52,53,5c,51,34,30,50,55,43,4f,\
     4d,2e,53,59,53,00
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Q40PUCOM\Enum]
-  "0"="USB\\Vid_1E7A&Pid_0080\\5&1a2b3c4d&0&1"
+  "0"=")" +
+         reg_string(instance) + R"("
   "Count"=dword:00000001
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM]
   "Type"=dword:00000001
@@ -77,7 +111,9 @@ registry
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM\Enum]
   "Count"=dword:00000000
 
-device USB\VID_1E7A&PID_0080\5&1A2B3C4D&0&1 USB\Vid_1E7A&Pid_0080&Rev_0100 USB\Vid_1E7A&Pid_0080 driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0001
+device )" +
+         instance + " " + ids.model0_rev + " " + ids.model0 +
+         R"( driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0001
 file C:\WINDOWS\inf\MDMKORT3.INF
 file C:\WINDOWS\inf\MDMKORT3.PNF
 file C:\WINDOWS\system32\drivers\Q40PUCOM.SYS )" +
@@ -103,8 +139,9 @@ deny-key SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE1031
 
 // ---- Windows 7 --------------------------------------------------------------------------
 
-// The win2000 machine as Windows 7 keeps it: each OEM INF copy is the published name of a
-// driver package in the driver store, which the uninstall of the copy removes with it.
+// The win2000 machine as Windows 7 keeps it: its device data spelled as Vista to 11 write it,
+// and each OEM INF copy the published name of a driver package in the driver store, which the
+// uninstall of the copy removes with it.
 static const char win7_platform[] = R"(platform nt 6.1 7601
 )";
 
@@ -115,13 +152,18 @@ package oem3.inf q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70
 
 // ---- Windows 98 -------------------------------------------------------------------------
 
+// Spelled as Windows 98 writes it: Configuration Manager keeps device ids in capitals
+// (Enum\USB\VID_1E7A&PID_0080\<instance>), and "HardwareID" is one string, the ids joined by
+// commas.
+
 static const char win98_platform[] = R"(platform win98 4.10 0x040A08AE
 )";
 
 static const char win98_other_hardware[] = R"(
 registry
-  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_046D&Pid_C00E\6&10E2A3&0&1]
+  [HKEY_LOCAL_MACHINE\Enum\USB\VID_046D&PID_C00E\6&10E2A3&0&1]
   "Class"="HID"
+  "HardwareID"="USB\\VID_046D&PID_C00E&REV_1110,USB\\VID_046D&PID_C00E"
   "Driver"="HID\\0000"
   [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0000]
   "DeviceDesc"="Communications Port"
@@ -149,10 +191,10 @@ file C:\WINDOWS\INF\OTHER\OtherVendorUSB.INF
 
 static const char win98_model0[] = R"(
 registry
-  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_1E7A&Pid_0080\7&2B3C1A&0&1]
+  [HKEY_LOCAL_MACHINE\Enum\USB\VID_1E7A&PID_0080\7&2B3C1A&0&1]
   "Class"="Modem"
   "DeviceDesc"="QuendalQ40 PRO For USB"
-  "HardwareID"="USB\\Vid_1E7A&Pid_0080&Rev_0100,USB\\Vid_1E7A&Pid_0080"
+  "HardwareID"="USB\\VID_1E7A&PID_0080&REV_0100,USB\\VID_1E7A&PID_0080"
   "Driver"="Modem\\0001"
   [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0001]
   "DeviceDesc"="QUENDALQ40 PRO USBPort Adapter"
@@ -183,9 +225,10 @@ file C:\WINDOWS\INF\Q40PCOM.PNF
 
 static const char win98_model1[] = R"(
 registry
-  [HKEY_LOCAL_MACHINE\Enum\USB\Vid_1E7A&Pid_0030\7&1F00A2&0&2]
+  [HKEY_LOCAL_MACHINE\Enum\USB\VID_1E7A&PID_0030\7&1F00A2&0&2]
   "Class"="Modem"
   "DeviceDesc"="QuendalQ-40 For USB"
+  "HardwareID"="USB\\VID_1E7A&PID_0030&REV_0100,USB\\VID_1E7A&PID_0030"
   "Driver"="Modem\\0002"
   [HKEY_LOCAL_MACHINE\Enum\Root\Ports\0002]
   "DeviceDesc"="QUENDALQ-40 USBPort Adapter"
@@ -219,22 +262,25 @@ file C:\WINDOWS\INF\Q40COM.PNF
 )";
 
 const std::vector<builtin_machine> &builtin_machines() {
+  // win2000, clean-win2000 and win2000-failing follow the spelling of Windows 2000 and XP,
+  // win7 that of Vista to 11, win98 and clean-win98 that of Windows 98.
   static const std::vector<builtin_machine> machines = {
       {"win2000", "Windows 2000 with QuendalQ40 PRO For USB installed (the default)",
-       std::string(win2000_platform) + win2000_other_hardware + win2000_model0("", "")},
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
+           win2000_model0(win2000_xp_ids, "", "")},
       {"win98", "Windows 98 SE with QuendalQ40 PRO and QuendalQ-40 For USB installed",
        std::string(win98_platform) + win98_other_hardware + win98_model0 + win98_model1},
       {"clean-win2000", "Windows 2000 with other hardware only",
-       std::string(win2000_platform) + win2000_other_hardware},
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids)},
       {"clean-win98", "Windows 98 SE with other hardware only",
        std::string(win98_platform) + win98_other_hardware},
       {"win7", "Windows 7 with QuendalQ40 PRO For USB installed from its driver package",
-       std::string(win7_platform) + win2000_other_hardware + win2000_model0("", "") +
-           win7_packages},
+       std::string(win7_platform) + win2000_other_hardware(vista_to_11_ids) +
+           win2000_model0(vista_to_11_ids, "", "") + win7_packages},
       {"win2000-failing",
        "the win2000 machine with the modem class key not writable and the driver file in use",
-       std::string(win2000_platform) + win2000_other_hardware +
-           win2000_model0("delete-error=32", "read-only") + win2000_failures},
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
+           win2000_model0(win2000_xp_ids, "delete-error=32", "read-only") + win2000_failures},
   };
   return machines;
 }

@@ -110,6 +110,15 @@ struct kept_file {
   position where;
 };
 
+// An OEM INF copy handed to SetupUninstallOEMInfA. The uninstaller deletes the pair itself
+// after every answer but one: Windows refusing because a device that was not removed still
+// uses the copy, which it neither reports nor follows with a deletion.
+struct uninstall_call {
+  std::string name; // the bare name, as passed
+  position where;
+  bool followed = false; // the pair's own deletion came after it
+};
+
 const char hklm[] = "HKEY_LOCAL_MACHINE\\";
 const char modem_class_key[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
@@ -207,6 +216,19 @@ entry_owners capture_owners(const machine_description &machine) {
       owners.files[path] |= mask;
       owners.files[path.substr(0, path.size() - 3) + "PNF"] |= mask;
     }
+  }
+  // The OEM INF copy a model's modem class driver key names is that model's entry as well:
+  // one vendor INF may serve several models.
+  for (const std::string &driver :
+       machine.win98 ? std::vector<std::string>() : sim::reg_subkeys(modem_class_key)) {
+    std::string key = std::string(modem_class_key) + "\\" + driver;
+    std::string inf = string_value(key, "InfPath");
+    for (int model = 0; model < MODEL_COUNT && !inf.empty(); ++model)
+      if (ascii_iequal(string_value(key, "MatchingDeviceId"), model_hardware_id(model))) {
+        std::string path = ascii_upper(windows_directory(machine) + "\\inf\\" + inf);
+        owners.files[path] |= bit(model);
+        owners.files[path.substr(0, path.size() - 3) + "PNF"] |= bit(model);
+      }
   }
   // A package is the entry of the models whose entry its published copy is.
   for (const machine_package &p : machine.packages) {
@@ -377,6 +399,7 @@ struct summary_state {
   model_record models[MODEL_COUNT];
   std::vector<failure> failures;
   std::vector<kept_file> attributes;
+  std::vector<uninstall_call> uninstalls;
   std::unordered_set<std::string> deleted_files; // upper-cased
 };
 
@@ -482,6 +505,13 @@ static void walk(summary_state &s) {
       if (p.step != step_detection)
         s.models[p.model].removal_ran = true;
     }
+    if (c.function == "SetupUninstallOEMInfA")
+      s.uninstalls.push_back(uninstall_call{c.subject, p});
+    else if (c.function == "SetFileAttributesA" && !s.uninstalls.empty() &&
+             s.uninstalls.back().where.model == p.model &&
+             s.uninstalls.back().where.step == p.step &&
+             ends_with_name(c.subject, s.uninstalls.back().name.c_str()))
+      s.uninstalls.back().followed = true;
     if (c.function == "FormatMessageA")
       last_code = c.subject;
     else if (c.function != "MessageBoxA")
@@ -611,20 +641,27 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
     if (!s.deleted_files.count(ascii_upper(k.path)) && listed.insert(ascii_upper(k.path)).second)
       lines.push_back(display_utf8(k.path) + "  (attributes set to normal during " +
                       place(k.where) + ")");
-  for (const failure &f : s.failures) {
+  for (const failure &f : s.failures)
     if (is_removal(f.function) && !f.subject.empty())
       lines.push_back(subject_word(f.function) + display_utf8(f.subject) +
                       "  (its removal failed)");
-    // Any other failure of the uninstall was followed by the deletion of the copy itself.
-    if (f.function == "SetupUninstallOEMInfA" && f.has_code &&
-        f.code == ERROR_INF_IN_USE_BY_DEVICES && listed.insert(ascii_upper(f.subject)).second) {
-      auto package = s.run.owners.package_folders.find(ascii_upper(f.subject));
-      lines.push_back("INF " + display_utf8(f.subject) + " with its PNF" +
-                      (package == s.run.owners.package_folders.end()
-                           ? std::string()
-                           : " and its driver package " + display_utf8(package->second)) +
-                      "  (a device still uses it: Windows refused to uninstall it)");
-    }
+  // A copy refused for every model that tried is listed once; one that a later model's step
+  // uninstalled is gone and not listed.
+  std::unordered_set<std::string> gone;
+  for (const std::string &path : s.deleted_files)
+    gone.insert(path.substr(path.rfind('\\') + 1));
+  for (const uninstall_call &u : s.uninstalls) {
+    std::string name = ascii_upper(u.name);
+    if (u.followed || gone.count(name) || !listed.insert(name).second)
+      continue;
+    auto package = s.run.owners.package_folders.find(name);
+    lines.push_back("INF " + display_utf8(u.name) + " with its PNF" +
+                    (package == s.run.owners.package_folders.end()
+                         ? std::string()
+                         : " and its driver package " + display_utf8(package->second)) +
+                    "  (a device that was not removed still uses it: Windows refused to "
+                    "uninstall it during " +
+                    place(u.where) + ")");
   }
   for (int model = 0; model < MODEL_COUNT; ++model) {
     const model_record &m = s.models[model];
@@ -657,7 +694,7 @@ static void render_not_known(const run_view &run, bool colour, std::string &out)
 }
 
 std::string render_summary(const run_view &run, bool colour) {
-  summary_state s{run, {}, {}, {}, {}, {}};
+  summary_state s{run, {}, {}, {}, {}, {}, {}};
   walk(s);
   std::string out = paint(colour, cyan, "Models:") + "\n";
   for (int model = 0; model < MODEL_COUNT; ++model)
