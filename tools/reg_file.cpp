@@ -629,7 +629,8 @@ static const size_t file_block = 1 << 22;
 // the file goes on in `more`. The buffer grows only for a line longer than a block.
 static size_t read_block(std::FILE *file, std::vector<char> &buffer, size_t used, size_t kept,
                          bool &more) {
-  std::memmove(buffer.data(), buffer.data() + used - kept, kept);
+  if (kept > 0) // the first block has no buffer to move in yet
+    std::memmove(buffer.data(), buffer.data() + used - kept, kept);
   if (buffer.size() < kept + file_block) {
     buffer.reserve(kept + file_block); // no more: a vector would double
     buffer.resize(kept + file_block);
@@ -667,7 +668,8 @@ bool read_reg_file(const std::string &path, reg_format &format, const reg_sink &
     int line = 1;
     size_t at = 2;
     bool header = false;
-    reg_reader r = new_reader(text, 0, 1, format, path, sink, error, warnings);
+    // The format is the header's, taken when the first block is in.
+    reg_reader r = new_reader(text, 0, 1, reg_format_regedit5, path, sink, error, warnings);
     for (;;) {
       at += append_utf16_lines(buffer.data() + at, used - at, !more, line, text, path, warnings);
       if (!header && !text.empty()) {
