@@ -47,6 +47,13 @@ WAYS = {
 REFUSING_WAYS = ("wow64-alone", "wow64-32-bit-as-64")
 
 
+def playable(way, arches):
+    """Whether a way can be played with the prefix architectures this machine's Wine runs: its
+    prefix's, and where its program is the 32-bit one (under WOW64 too), 32-bit Wine's."""
+    needs_32_bit = WAYS[way]["program"] == "QuendalUninstall.exe"
+    return WAYS[way]["arch"] in arches and (not needs_32_bit or "win32" in arches)
+
+
 class Results:
     def __init__(self):
         self.passed = 0
@@ -245,7 +252,7 @@ def rehearsed_way(sc, arches):
     which the uninstaller does the work. The snapshot shows the machine, not how the release was
     copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
     A recorded scenario has nothing to compare."""
-    ways = [way for way in sc.ways if way not in REFUSING_WAYS and WAYS[way]["arch"] in arches]
+    ways = [way for way in sc.ways if way not in REFUSING_WAYS and playable(way, arches)]
     return ways[0] if ways and not sc.record else None
 
 
@@ -610,7 +617,7 @@ def run_scenarios(results, build, names, keep, jobs, arches):
             results.record(f"wine: {name}", [f"{type(error).__name__}: {error}"])
             continue
         for way in ways:
-            if WAYS[way]["arch"] in bases:
+            if playable(way, bases):
                 plays.append((path, name, way, bases, runs, build))
     # Each run has a prefix and a wineserver of its own, so runs go side by side; the results
     # are printed in the order of the list.
@@ -638,7 +645,8 @@ def installed_arches(results):
                        ["run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"])
         return []
     if not os.path.exists(wine.WINE32):
-        # Without 32-bit Wine no 32-bit program runs: only the 64-bit edition is played.
+        # Without 32-bit Wine no 32-bit program runs, under WOW64 neither: only the 64-bit
+        # edition is played.
         print("skipping the runs of the 32-bit program: wine32:i386 is not installed "
               "(bash .ci/install-deps installs it)")
         return ["win64"]
