@@ -3,16 +3,8 @@
 // (lead byte * 256 + trail byte), as the ANSI multibyte comparisons of Windows do.
 #include "core/cp932.h"
 
-int cp932_is_lead_byte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 const char *cp932_next(const char *p) {
   return p + (cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1);
-}
-
-size_t cp932_char_size(const char *p, size_t left) {
-  return left >= 2 && cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1;
 }
 
 size_t cp932_char_count(const char *text, size_t size) {
@@ -61,20 +53,6 @@ static unsigned read_char(const char *text, size_t *length) {
 // ａ..ｚ), Greek (Α..Ω / α..ω), and the two runs of Cyrillic (А..Н / а..н and О..Я / о..я: the
 // code page leaves 0x847F out between the lower-case runs). Single-byte and double-byte codes
 // never overlap.
-unsigned cp932_upper_char(unsigned c) {
-  if (c < 0x80)
-    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
-  if (c >= 0x8281 && c <= 0x829A)
-    return c - 0x21;
-  if (c >= 0x83BF && c <= 0x83D6)
-    return c - 0x20;
-  if (c >= 0x8470 && c <= 0x847E)
-    return c - 0x30;
-  if (c >= 0x8480 && c <= 0x8491)
-    return c - 0x31;
-  return c;
-}
-
 unsigned cp932_lower_char(unsigned c) {
   if (c < 0x80)
     return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;

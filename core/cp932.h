@@ -5,8 +5,11 @@
 
 #include <stddef.h>
 
-// 1 when the byte starts a double-byte character.
-int cp932_is_lead_byte(unsigned char byte);
+// 1 when the byte starts a double-byte character. Inline: the hosted tools step through
+// hundreds of megabytes of text with it.
+inline int cp932_is_lead_byte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 // The character after the one at `p`: two bytes on for a lead byte, one otherwise, and one
 // for a lead byte followed by the terminator. Walks that stop at the terminator therefore
 // never pass it, and a trail byte (which may be 0x5C, the backslash) is never read as a
@@ -14,8 +17,10 @@ int cp932_is_lead_byte(unsigned char byte);
 const char *cp932_next(const char *p);
 // The same step over text of known size: the length in bytes (1 or 2) of the character at `p`
 // when `left` bytes remain (at least 1). A lead byte at the end, or before a zero byte, is a
-// character of its own, as with cp932_next.
-size_t cp932_char_size(const char *p, size_t left);
+// character of its own, as with cp932_next. Inline, as cp932_is_lead_byte.
+inline size_t cp932_char_size(const char *p, size_t left) {
+  return left >= 2 && cp932_is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1;
+}
 // Number of characters in `size` bytes (a double-byte character counts as one).
 size_t cp932_char_count(const char *text, size_t size);
 // Where the first character of `size` bytes that is one of the single-byte characters of
@@ -28,7 +33,19 @@ size_t cp932_find_last_of(const char *text, size_t size, const char *set);
 // Case folding of one character, given by its code (the byte, or lead byte * 256 + trail
 // byte): ASCII letters and the double-byte letters of the code page (full-width Latin, Greek,
 // Cyrillic). Every other code is returned as it is, so lengths and boundaries never change.
-unsigned cp932_upper_char(unsigned code);
+inline unsigned cp932_upper_char(unsigned c) {
+  if (c < 0x80)
+    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+  if (c >= 0x8281 && c <= 0x829A)
+    return c - 0x21;
+  if (c >= 0x83BF && c <= 0x83D6)
+    return c - 0x20;
+  if (c >= 0x8470 && c <= 0x847E)
+    return c - 0x30;
+  if (c >= 0x8480 && c <= 0x8491)
+    return c - 0x31;
+  return c;
+}
 unsigned cp932_lower_char(unsigned code);
 // Upper-cases `size` bytes in place, character by character.
 void cp932_upper_bytes(char *text, size_t size);

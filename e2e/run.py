@@ -646,7 +646,8 @@ def installed_arches(results):
                        ["run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"])
         return []
     if not os.path.exists(wine.WINE32):
-        # Without 32-bit Wine no 32-bit program runs: only the 64-bit edition is played.
+        # Without 32-bit Wine no 32-bit program runs, under WOW64 neither: only the 64-bit
+        # edition is played.
         print("skipping the runs of the 32-bit program: wine32:i386 is not installed "
               "(bash .ci/install-deps installs it)")
         return ["win64"]

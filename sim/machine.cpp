@@ -49,10 +49,68 @@ std::string trim_backslashes(const std::string &s) {
   return s.substr(0, end);
 }
 
+// The character at s[i] upper-cased (core/cp932): its length, and its one or two bytes in
+// `out`.
+static inline size_t upper_char(const std::string &s, size_t i, unsigned char out[2]) {
+  size_t n = char_length(s, i);
+  unsigned code = static_cast<unsigned char>(s[i]);
+  if (n == 2)
+    code = code << 8 | static_cast<unsigned char>(s[i + 1]);
+  code = cp932_upper_char(code);
+  if (n == 2)
+    out[n - 2] = static_cast<unsigned char>(code >> 8);
+  out[n - 1] = static_cast<unsigned char>(code & 0xFF);
+  return n;
+}
+
 std::string upper(const std::string &s) {
   std::string r = s;
   cp932_upper_bytes(&r[0], r.size());
   return r;
+}
+
+// A name walked upper-cased, a byte at a time (each character upper-cased as it is reached).
+struct upper_walk {
+  const std::string &name;
+  size_t next;            // the next character
+  unsigned char bytes[2]; // the current one upper-cased
+  size_t length, taken;   // its length, and how many of its bytes were taken
+};
+
+// The walk's next byte; false at the end of the name.
+static bool take_upper(upper_walk &w, unsigned char &byte) {
+  if (w.taken == w.length) {
+    if (w.next == w.name.size())
+      return false;
+    w.length = upper_char(w.name, w.next, w.bytes);
+    w.next += w.length;
+    w.taken = 0;
+  }
+  byte = w.bytes[w.taken++];
+  return true;
+}
+
+int compare_names(const std::string &a, const std::string &b) {
+  // Called for every subkey looked up, on names that often share a long start
+  // (VEN_8086&DEV_1A2B...): whole characters the two have in common are passed over first.
+  size_t same = 0, n = std::min(a.size(), b.size());
+  while (same < n && a[same] == b[same]) {
+    size_t length = char_length(a, same);
+    if (length == 2 && (same + 1 >= n || a[same + 1] != b[same + 1]))
+      break;
+    same += length;
+  }
+  // From there both are walked upper-cased; a double-byte character of one may face a
+  // single-byte one and the next of the other.
+  upper_walk wa{a, same, {}, 0, 0}, wb{b, same, {}, 0, 0};
+  for (;;) {
+    unsigned char x = 0, y = 0;
+    bool more_a = take_upper(wa, x), more_b = take_upper(wb, y);
+    if (!more_a || !more_b)
+      return more_a == more_b ? 0 : more_a ? 1 : -1;
+    if (x != y)
+      return x < y ? -1 : 1;
+  }
 }
 
 std::string lower(const std::string &s) {

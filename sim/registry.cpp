@@ -1,10 +1,12 @@
 // The registry below HKEY_LOCAL_MACHINE: keys, values, aliases (links), access checks and
 // the advapi32 registry functions with their Windows results.
 //
-// Sizes: a key's subkeys live in an ordered map, so that adding, finding and deleting one
+// Sizes: a key's subkeys live in an ordered set, so that adding, finding and deleting one
 // costs log n in whatever order keys come, and enumeration by index goes on from where the
-// previous call stood. Walks over a subtree (deletion, reset, export) and alias resolution
-// keep their own stacks: a key path as deep as Windows allows costs no recursion.
+// previous call stood. A snapshot of a Windows 10 machine holds a million keys, so a key
+// carries only what every key needs (key_node). Walks over a subtree (deletion, export) and
+// alias resolution keep their own stacks: a key path as deep as Windows allows costs no
+// recursion.
 #include "sim/state.h"
 
 #include <algorithm>
@@ -18,51 +20,65 @@ static const char kRoot[] = "HKEY_LOCAL_MACHINE";
 static const size_t kIndexedValues = 16; // keys with more values get a name index
 static const int kMaxAliasHops = 16;
 
+bool subkey_order::operator()(const std::unique_ptr<key_node> &a,
+                              const std::unique_ptr<key_node> &b) const {
+  return compare_names(a->name, b->name) < 0;
+}
+bool subkey_order::operator()(const std::unique_ptr<key_node> &a, const std::string &name) const {
+  return compare_names(a->name, name) < 0;
+}
+bool subkey_order::operator()(const std::string &name, const std::unique_ptr<key_node> &b) const {
+  return compare_names(name, b->name) < 0;
+}
+
 // Visits `top` and every key below it, each before its subkeys and the subkeys in
 // enumeration order. `path` is top's path; each visit gets the key and its own path, and
 // returns whether to go on below that key.
 template <class Visit> static void visit_subtree(key_node &top, std::string path, Visit visit) {
   struct frame {
     key_node *node;
-    subkey_map::iterator next;
+    subkey_set::iterator next;
     size_t path_length;
+  };
+  std::vector<frame> stack;
+  auto enter = [&stack, &path](key_node &k) {
+    if (k.subkeys)
+      stack.push_back(frame{&k, k.subkeys->begin(), path.size()});
   };
   if (!visit(top, path))
     return;
-  std::vector<frame> stack{frame{&top, top.subkeys.begin(), path.size()}};
+  enter(top);
   while (!stack.empty()) {
     frame &f = stack.back();
-    if (f.next == f.node->subkeys.end()) {
+    if (f.next == f.node->subkeys->end()) {
       stack.pop_back();
       continue;
     }
-    key_node &k = *f.next->second;
+    key_node &k = **f.next;
     ++f.next;
     path.resize(f.path_length);
     if (!path.empty())
       path += '\\';
     path += k.name;
     if (visit(k, path))
-      stack.push_back(frame{&k, k.subkeys.begin(), path.size()});
+      enter(k);
   }
 }
 
-// Marks a subtree deleted: handles that keep one of its keys see ERROR_KEY_DELETED, and
-// the keys forget their parents, which may go away while a handle keeps a child alive.
+// Marks a subtree deleted: handles that keep one of its keys see ERROR_KEY_DELETED.
 static void mark_deleted(key_node &top) {
   visit_subtree(top, std::string(), [](key_node &k, const std::string &) {
     k.deleted = true;
-    k.parent = nullptr;
     return true;
   });
 }
 
+// No handle outlives a reset, so the old keys simply go.
 void registry_reset() {
   machine &mm = m();
-  if (mm.root)
-    mark_deleted(*mm.root);
   mm.keys.clear();
-  mm.root = std::make_shared<key_node>();
+  mm.deleted_keys.clear();
+  mm.registry = registry_tree();
 }
 
 std::string key_path(const key_node *k) {
@@ -89,74 +105,132 @@ static std::string full_path(const std::string &path) {
   return path.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + path;
 }
 
-// Helper paths may carry an "HKEY_LOCAL_MACHINE\" or "HKLM\" prefix.
-static std::string strip_root(const std::string &path) {
+// Helper paths may carry an "HKEY_LOCAL_MACHINE\" or "HKLM\" prefix: where the path below
+// HKEY_LOCAL_MACHINE starts (at the backslash after the prefix, or 0).
+static size_t root_prefix_length(const std::string &path) {
   for (const char *prefix : {"HKEY_LOCAL_MACHINE", "HKLM"}) {
-    std::string p = prefix;
-    if (path.size() >= p.size() && ieq(path.substr(0, p.size()), p) &&
-        (path.size() == p.size() || path[p.size()] == '\\'))
-      return path.substr(p.size());
+    size_t n = std::strlen(prefix);
+    if (path.size() >= n && ieq(path.substr(0, n), prefix) && (path.size() == n || path[n] == '\\'))
+      return n;
   }
-  return path;
+  return 0;
 }
 
-static std::shared_ptr<key_node> child(key_node &k, const std::string &name) {
-  auto it = k.subkeys.find(upper(name));
-  return it == k.subkeys.end() ? nullptr : it->second;
+static std::string strip_root(const std::string &path) {
+  return path.substr(root_prefix_length(path));
 }
 
-static std::shared_ptr<key_node> add_child(key_node &parent, const std::string &name) {
-  auto node = std::make_shared<key_node>();
-  node->name = name;
+// Loading a machine adds keys in their order, since regedit writes them so: a name that
+// comes after a key's last subkey is neither looked up nor placed by a search.
+static bool after_last_subkey(const key_node &k, const std::string &name) {
+  return !k.subkeys || k.subkeys->empty() || compare_names(name, (*k.subkeys->rbegin())->name) > 0;
+}
+
+// The subkey of that name and where it stands; null when there is none.
+static key_node *find_child(key_node &k, const std::string &name, subkey_set::iterator &position) {
+  if (after_last_subkey(k, name))
+    return nullptr;
+  position = k.subkeys->find(name);
+  return position == k.subkeys->end() ? nullptr : position->get();
+}
+
+static key_node *child(key_node &k, const std::string &name) {
+  subkey_set::iterator ignored;
+  return find_child(k, name, ignored);
+}
+
+// Whether a key is SYSTEM (`name`) below the root, or (`name` "Select") a subkey of it: the
+// keys that decide what CurrentControlSet stands for (machine::alias_epoch).
+static bool is_system_key(const key_node &k) {
+  return k.parent && !k.parent->parent && ieq(k.name, "SYSTEM");
+}
+static bool is_select_key(const key_node &k) {
+  return k.parent && is_system_key(*k.parent) && ieq(k.name, "Select");
+}
+
+// Makes a key (with its subtree) a subkey of `parent`, which has none of its name, keeping
+// the parent's enumeration cursor on the same key; returns where it stands.
+static subkey_set::iterator insert_child(key_node &parent, std::unique_ptr<key_node> node) {
+  if (is_system_key(parent))
+    ++m().alias_epoch;
+  bool last = after_last_subkey(parent, node->name);
   node->parent = &parent;
-  std::string folded = upper(name);
-  if (parent.cursor_valid &&
-      (parent.cursor == parent.subkeys.end() || folded < parent.cursor->first))
-    ++parent.cursor_index;
-  parent.subkeys.emplace(std::move(folded), node);
+  if (!parent.subkeys)
+    parent.subkeys.reset(new subkey_set());
+  if (parent.cursor && (parent.cursor->at == parent.subkeys->end() ||
+                        compare_names(node->name, (*parent.cursor->at)->name) < 0))
+    ++parent.cursor->index;
+  if (last)
+    return parent.subkeys->insert(parent.subkeys->end(), std::move(node));
+  return parent.subkeys->insert(std::move(node)).first;
+}
+
+static key_node *adopt_child(key_node &parent, std::unique_ptr<key_node> node) {
+  return insert_child(parent, std::move(node))->get();
+}
+
+static std::unique_ptr<key_node> new_key(std::string name) {
+  std::unique_ptr<key_node> node(new key_node());
+  node->name = std::move(name);
   return node;
 }
 
+static key_node *add_child(key_node &parent, std::string name) {
+  return adopt_child(parent, new_key(std::move(name)));
+}
+
 // Takes a key out of its parent's list, keeping the parent's enumeration cursor on the
-// same index: after a deletion the next key moves up into the deleted one's place.
-static void remove_child(key_node &parent, const key_node &k) {
-  auto it = parent.subkeys.find(upper(k.name));
-  if (it == parent.subkeys.end() || it->second.get() != &k)
-    return;
-  if (parent.cursor_valid) {
-    if (it == parent.cursor)
-      ++parent.cursor;
-    else if (parent.cursor == parent.subkeys.end() || it->first < parent.cursor->first)
-      --parent.cursor_index;
+// same index: after a deletion the next key moves up into the deleted one's place. Returns
+// the key, which the caller keeps (a deleted key) or lets go (one a failed walk made).
+static std::unique_ptr<key_node> remove_child(key_node &parent, subkey_set::iterator it) {
+  const key_node &k = **it;
+  if (parent.cursor) {
+    if (it == parent.cursor->at)
+      ++parent.cursor->at;
+    else if (parent.cursor->at == parent.subkeys->end() ||
+             compare_names(k.name, (*parent.cursor->at)->name) < 0)
+      --parent.cursor->index;
   }
-  parent.subkeys.erase(it);
+  std::unique_ptr<key_node> out = std::move(parent.subkeys->extract(it).value());
+  out->parent = nullptr;
+  return out;
+}
+
+static std::unique_ptr<key_node> remove_child(key_node &parent, const key_node &k) {
+  if (!parent.subkeys)
+    return nullptr;
+  auto it = parent.subkeys->find(k.name);
+  if (it == parent.subkeys->end() || it->get() != &k)
+    return nullptr;
+  return remove_child(parent, it);
 }
 
 // The subkey at an index of the enumeration order, reached from the nearest of the first
 // key, the previous call's position and the end.
 static key_node *nth_subkey(key_node &k, size_t index) {
-  size_t size = k.subkeys.size();
+  size_t size = k.subkeys ? k.subkeys->size() : 0;
   if (index >= size)
     return nullptr;
   auto distance = [](size_t a, size_t b) { return a > b ? a - b : b - a; };
-  subkey_map::iterator it = k.subkeys.begin();
+  subkey_set::iterator it = k.subkeys->begin();
   size_t at = 0;
-  if (k.cursor_valid && distance(k.cursor_index, index) < index) {
-    it = k.cursor;
-    at = k.cursor_index;
+  if (k.cursor && distance(k.cursor->index, index) < index) {
+    it = k.cursor->at;
+    at = k.cursor->index;
   }
   if (size - index < distance(at, index)) {
-    it = k.subkeys.end();
+    it = k.subkeys->end();
     at = size;
   }
   for (; at < index; ++at)
     ++it;
   for (; at > index; --at)
     --it;
-  k.cursor = it;
-  k.cursor_index = index;
-  k.cursor_valid = true;
-  return it->second.get();
+  if (!k.cursor)
+    k.cursor.reset(new enum_cursor());
+  k.cursor->at = it;
+  k.cursor->index = index;
+  return it->get();
 }
 
 // NT derives CurrentControlSet at startup from SYSTEM\Select: "Current" holds the number N
@@ -164,8 +238,8 @@ static key_node *nth_subkey(key_node &k, size_t index) {
 // "CurrentControlSet" and "Select"). The simulation follows that value whenever the
 // registry has it and the control set it names exists; otherwise the alias's own target.
 static std::string selected_control_set() {
-  std::shared_ptr<key_node> system = child(*m().root, "SYSTEM");
-  std::shared_ptr<key_node> select = system ? child(*system, "Select") : nullptr;
+  key_node *system = child(*m().registry.root, "SYSTEM");
+  key_node *select = system ? child(*system, "Select") : nullptr;
   if (!select)
     return std::string();
   for (const value_entry &v : select->values) {
@@ -183,22 +257,21 @@ static std::string selected_control_set() {
   return std::string();
 }
 
-static std::string link_target(const key_node &alias) {
+static std::string link_target(const key_alias &alias) {
   if (alias.follows_select) {
     std::string selected = selected_control_set();
     if (!selected.empty())
       return selected;
   }
-  return alias.link;
+  return alias.target;
 }
 
 // Resolves `parts` from `from`: each name found (or, with `create`, made), each alias
 // followed to its target. `route`, when given, gets "\name" for each name of `parts` as the
 // key stores it (the names an alias stands for are not the caller's). Creation keeps
 // Windows' depth limit; the keys made by a walk that fails are taken out again.
-static std::shared_ptr<key_node> walk(std::shared_ptr<key_node> from,
-                                      const std::vector<std::string> &parts, bool create,
-                                      std::string *route) {
+static key_node *walk(key_node *from, const std::vector<std::string> &parts, bool create,
+                      std::string *route) {
   struct step {
     const std::string *name;
     bool from_link;
@@ -207,21 +280,21 @@ static std::shared_ptr<key_node> walk(std::shared_ptr<key_node> from,
   std::vector<step> todo;                           // the names still to go, last first
   for (auto it = parts.rbegin(); it != parts.rend(); ++it)
     todo.push_back(step{&*it, false});
-  std::vector<std::shared_ptr<key_node>> made;
-  auto fail = [&made]() -> std::shared_ptr<key_node> {
+  std::vector<key_node *> made;
+  auto fail = [&made]() -> key_node * {
     for (auto it = made.rbegin(); it != made.rend(); ++it)
       if (key_node *parent = (*it)->parent)
-        remove_child(*parent, **it);
+        remove_child(*parent, **it); // nothing refers to a key just made: it goes
     return nullptr;
   };
-  std::shared_ptr<key_node> cur = std::move(from);
-  size_t depth = create ? depth_of(cur.get()) : 0;
+  key_node *cur = from;
+  size_t depth = create ? depth_of(cur) : 0;
   int hops = 0;
   link_parts.reserve(kMaxAliasHops + 1); // the steps point into it: no reallocation
   while (!todo.empty()) {
     step s = todo.back();
     todo.pop_back();
-    std::shared_ptr<key_node> next = child(*cur, *s.name);
+    key_node *next = child(*cur, *s.name);
     if (!next) {
       if (!create || depth + 1 > kMaxKeyDepth)
         return fail();
@@ -231,22 +304,26 @@ static std::shared_ptr<key_node> walk(std::shared_ptr<key_node> from,
     if (route && !s.from_link)
       *route += "\\" + next->name;
     ++depth;
-    if (!next->link.empty()) {
+    if (next->alias) {
       if (++hops > kMaxAliasHops)
         return fail();
-      link_parts.push_back(split_names(link_target(*next)));
+      link_parts.push_back(split_names(link_target(*next->alias)));
       for (auto it = link_parts.back().rbegin(); it != link_parts.back().rend(); ++it)
         todo.push_back(step{&*it, true});
-      next = m().root;
+      next = m().registry.root.get();
       depth = 0;
     }
-    cur = std::move(next);
+    cur = next;
   }
   return cur;
 }
 
-static std::shared_ptr<key_node> lookup(const std::string &path) {
-  return walk(m().root, split_names(strip_root(path)), false, nullptr);
+static key_node *lookup(const std::string &path) {
+  return walk(m().registry.root.get(), split_names(strip_root(path)), false, nullptr);
+}
+
+static key_node *lookup_in(registry_tree &tree, const std::string &path) {
+  return walk(tree.root.get(), split_names(strip_root(path)), false, nullptr);
 }
 
 // Whether every name fits Windows' limit on the length of a key name.
@@ -259,30 +336,151 @@ static bool names_fit(const std::vector<std::string> &parts) {
 
 // The key, made with any missing parents; null when a name or the depth is over Windows'
 // limits (and then nothing is made).
-static std::shared_ptr<key_node> ensure(const std::string &path) {
+static key_node *ensure_walked(registry_tree &tree, const std::string &path) {
   std::vector<std::string> parts = split_names(strip_root(path));
   if (!names_fit(parts))
     return nullptr;
-  return walk(m().root, parts, true, nullptr);
+  return walk(tree.root.get(), parts, true, nullptr);
+}
+
+// Where the name that starts at path[i] ends: at the next backslash of its own, or the end.
+static size_t name_end(const std::string &path, size_t i) {
+  size_t end = std::min(path.find('\\', i), path.size());
+  if (std::all_of(path.begin() + i, path.begin() + end, [](char c) { return (c & 0x80) == 0; }))
+    return end; // ASCII: no byte is a trail byte
+  while (i < path.size() && path[i] != '\\')
+    i += char_length(path, i);
+  return i;
+}
+
+// How many bytes two texts share at their start; compared eight at a time.
+static size_t common_start(const std::string &a, const std::string &b) {
+  size_t n = std::min(a.size(), b.size()), i = 0;
+  for (uint64_t x, y; i + 8 <= n; i += 8) {
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y)
+      break;
+  }
+  while (i < n && a[i] == b[i])
+    ++i;
+  return i;
+}
+
+// Whether a name resolved before still leads where it led: its key is not deleted, and an
+// alias still stands for the same target (CurrentControlSet follows Select\Current), which
+// needs a new look only after a change that may have moved it.
+static bool still_resolved(resolved_name &name) {
+  if (name.key->deleted)
+    return false;
+  if (!name.alias || name.epoch == m().alias_epoch)
+    return true;
+  if (name.alias->deleted || !name.alias->alias || link_target(*name.alias->alias) != name.target)
+    return false;
+  name.epoch = m().alias_epoch;
+  return true;
+}
+
+// ensure() with a shortcut for what loading a machine does: a .reg file names each key
+// before its values and keys in tree order, so a path mostly repeats the previous one or
+// shares all but its last names with it. Those names are not looked up again: the walk
+// starts at the deepest key of the tree's last_ensured that the path shares and that is
+// still resolved the same way. What the shortcut cannot settle (an alias whose target is
+// missing) takes ensure_walked().
+static key_node *ensure(registry_tree &tree, const std::string &path) {
+  resolved_path &last = tree.last_ensured;
+  size_t same = common_start(path, last.path);
+  size_t known = 0; // names of the previous path that this one repeats in full
+  while (known < last.names.size() && last.names[known].end <= same &&
+         (last.names[known].end == path.size() || path[last.names[known].end] == '\\') &&
+         still_resolved(last.names[known]))
+    ++known;
+  // The previous path's name after those: mostly the sibling before the next name, which
+  // then is the key after it (subkeys are named in their order).
+  bool have_sibling = known < last.names.size();
+  resolved_name sibling = have_sibling ? last.names[known] : resolved_name();
+  last.names.resize(known);
+  last.path = path;
+  size_t i = known ? last.names.back().end : root_prefix_length(path);
+  key_node *cur = known ? last.names.back().key : tree.root.get();
+  // The names that exist, aliases followed.
+  for (;;) {
+    while (i < path.size() && path[i] == '\\')
+      ++i;
+    if (i == path.size())
+      return cur;
+    size_t end = name_end(path, i);
+    std::string name_text = path.substr(i, end - i);
+    resolved_name name{end, nullptr, {}, nullptr, std::string(), m().alias_epoch};
+    key_node *at_sibling = have_sibling ? (sibling.alias ? sibling.alias : sibling.key) : nullptr;
+    if (at_sibling && !at_sibling->deleted && at_sibling->parent == cur) {
+      auto after = std::next(sibling.position);
+      if (after != cur->subkeys->end() && compare_names(name_text, (*after)->name) == 0) {
+        name.key = after->get();
+        name.position = after;
+      }
+    }
+    have_sibling = false;
+    if (!name.key)
+      name.key = find_child(*cur, name_text, name.position);
+    if (!name.key)
+      break;
+    if (name.key->alias) {
+      name.alias = name.key;
+      name.target = link_target(*name.alias->alias);
+      name.key = walk(m().registry.root.get(), split_names(name.target), false, nullptr);
+      if (!name.key) {
+        last.names.clear();
+        last.path.clear();
+        return ensure_walked(tree, path);
+      }
+    }
+    last.names.push_back(name);
+    cur = name.key;
+    i = end;
+  }
+  // The names to make: all checked against Windows' limits before any is made.
+  size_t depth = depth_of(cur);
+  for (size_t at = i; at < path.size();) {
+    size_t end = name_end(path, at);
+    if (end > at && (char_count(path.substr(at, end - at)) > kMaxKeyName || ++depth > kMaxKeyDepth))
+      return nullptr;
+    at = end + 1;
+  }
+  for (size_t at = i; at < path.size();) {
+    size_t end = name_end(path, at);
+    if (end > at) {
+      subkey_set::iterator position = insert_child(*cur, new_key(path.substr(at, end - at)));
+      cur = position->get();
+      last.names.push_back(resolved_name{end, cur, position, nullptr, std::string(), 0});
+    }
+    at = end + 1;
+  }
+  return cur;
+}
+
+static key_node *ensure(const std::string &path) {
+  return ensure(m().registry, path);
 }
 
 // Deletes a subtree; `record` lists its keys as changes (parent first, then the subkeys
 // in enumeration order), or only the key itself when `record_subtree` is false.
-static void unlink_key(const std::shared_ptr<key_node> &k, bool record, bool record_subtree) {
-  key_node *parent = k->parent;
+static void unlink_key(key_node &k, bool record, bool record_subtree) {
+  key_node *parent = k.parent;
+  ++m().alias_epoch;
   if (record) {
     if (record_subtree) {
-      visit_subtree(*k, key_path(k.get()), [](key_node &, const std::string &path) {
+      visit_subtree(k, key_path(&k), [](key_node &, const std::string &path) {
         record_change(change::key_deleted, full_path(path));
         return true;
       });
     } else {
-      record_change(change::key_deleted, full_path(key_path(k.get())));
+      record_change(change::key_deleted, full_path(key_path(&k)));
     }
   }
-  mark_deleted(*k);
+  mark_deleted(k);
   if (parent)
-    remove_child(*parent, *k);
+    m().deleted_keys.push_back(remove_child(*parent, k));
 }
 
 static size_t find_value(key_node &k, const std::string &name) {
@@ -302,6 +500,8 @@ static size_t find_value(key_node &k, const std::string &name) {
 }
 
 static void erase_value(key_node &k, size_t i) {
+  if (is_select_key(k))
+    ++m().alias_epoch;
   k.values.erase(k.values.begin() + static_cast<std::ptrdiff_t>(i));
   k.value_index.reset(); // positions moved: made again when next needed
 }
@@ -310,7 +510,7 @@ static void erase_value(key_node &k, size_t i) {
 static key_handle *handle_of(HKEY h) {
   static key_handle root_handle;
   if (h == HKEY_LOCAL_MACHINE) {
-    root_handle = key_handle{m().root, kRoot, KEY_ALL_ACCESS};
+    root_handle = key_handle{m().registry.root.get(), kRoot, KEY_ALL_ACCESS};
     return &root_handle;
   }
   auto it = m().keys.find(reinterpret_cast<uintptr_t>(h));
@@ -362,22 +562,31 @@ bool reg_add_key(const std::string &path) {
   return ensure(path) != nullptr;
 }
 
+namespace detail {
+// Sets a value of a key: the one of that name replaced, else a new one after the others.
+static void set_value(key_node &k, const std::string &name, DWORD type, const std::string &data) {
+  if (is_select_key(k))
+    ++m().alias_epoch;
+  size_t i = find_value(k, name);
+  if (i != std::string::npos) {
+    k.values[i].type = type;
+    k.values[i].data = data;
+    return;
+  }
+  k.values.push_back(value_entry{name, type, data});
+  if (k.value_index && k.value_index->size() + 1 == k.values.size())
+    k.value_index->emplace(upper(name), k.values.size() - 1);
+}
+} // namespace detail
+
 bool reg_set_value(const std::string &path, const std::string &name, DWORD type,
                    const std::string &data) {
   if (char_count(name) > kMaxValueName)
     return false;
-  std::shared_ptr<key_node> k = ensure(path);
+  key_node *k = ensure(path);
   if (!k)
     return false;
-  size_t i = find_value(*k, name);
-  if (i != std::string::npos) {
-    k->values[i].type = type;
-    k->values[i].data = data;
-    return true;
-  }
-  k->values.push_back(value_entry{name, type, data});
-  if (k->value_index && k->value_index->size() + 1 == k->values.size())
-    k->value_index->emplace(upper(name), k->values.size() - 1);
+  set_value(*k, name, type, data);
   return true;
 }
 
@@ -399,42 +608,43 @@ void reg_add_link(const std::string &alias, const std::string &target) {
     return;
   std::string leaf = parts.back();
   parts.pop_back();
-  std::shared_ptr<key_node> parent = walk(m().root, parts, true, nullptr);
+  key_node *parent = walk(m().registry.root.get(), parts, true, nullptr);
   if (!parent)
     return;
-  if (std::shared_ptr<key_node> old = child(*parent, leaf))
-    unlink_key(old, false, false);
-  std::shared_ptr<key_node> node = add_child(*parent, leaf);
-  node->link = trim_backslashes(strip_root(target));
-  node->follows_select = parent->parent == m().root.get() && ieq(parent->name, "SYSTEM") &&
-                         ieq(leaf, "CurrentControlSet");
+  if (key_node *old = child(*parent, leaf))
+    unlink_key(*old, false, false);
+  ++m().alias_epoch;
+  key_node *node = add_child(*parent, leaf);
+  node->alias.reset(new key_alias());
+  node->alias->target = trim_backslashes(strip_root(target));
+  node->alias->follows_select = parent->parent == m().registry.root.get() &&
+                                ieq(parent->name, "SYSTEM") && ieq(leaf, "CurrentControlSet");
 }
 
 void reg_deny(const std::string &path, REGSAM access_mask) {
-  if (std::shared_ptr<key_node> k = ensure(path))
+  if (key_node *k = ensure(path))
     k->deny = access_mask;
 }
 
 // The entry a path names, an alias itself rather than its target, and its parent.
-static std::shared_ptr<key_node> entry_of(const std::string &path,
-                                          std::shared_ptr<key_node> &parent) {
+static key_node *entry_of(const std::string &path, key_node *&parent) {
   std::vector<std::string> parts = split_names(strip_root(path));
   if (parts.empty())
     return nullptr;
   std::string leaf = parts.back();
   parts.pop_back();
-  parent = walk(m().root, parts, false, nullptr);
+  parent = walk(m().registry.root.get(), parts, false, nullptr);
   return parent ? child(*parent, leaf) : nullptr;
 }
 
 void reg_delete_key(const std::string &path) {
-  std::shared_ptr<key_node> parent;
-  if (std::shared_ptr<key_node> k = entry_of(path, parent))
-    unlink_key(k, false, false);
+  key_node *parent = nullptr;
+  if (key_node *k = entry_of(path, parent))
+    unlink_key(*k, false, false);
 }
 
 void reg_delete_value(const std::string &path, const std::string &name) {
-  std::shared_ptr<key_node> k = lookup(path);
+  key_node *k = lookup(path);
   size_t i = k ? find_value(*k, name) : std::string::npos;
   if (i != std::string::npos)
     erase_value(*k, i);
@@ -442,16 +652,16 @@ void reg_delete_value(const std::string &path, const std::string &name) {
 
 namespace detail {
 void reg_delete_tree_recorded(const std::string &path) {
-  std::shared_ptr<key_node> k = lookup(path);
+  key_node *k = lookup(path);
   if (k && k->parent)
-    unlink_key(k, true, true);
+    unlink_key(*k, true, true);
 }
 } // namespace detail
 
 std::string reg_link(const std::string &path) {
-  std::shared_ptr<key_node> parent;
-  std::shared_ptr<key_node> k = entry_of(path, parent);
-  return k ? k->link : std::string();
+  key_node *parent = nullptr;
+  key_node *k = entry_of(path, parent);
+  return k && k->alias ? k->alias->target : std::string();
 }
 
 bool reg_key_exists(const std::string &path) {
@@ -459,47 +669,134 @@ bool reg_key_exists(const std::string &path) {
 }
 
 bool reg_value_exists(const std::string &path, const std::string &name) {
-  std::shared_ptr<key_node> k = lookup(path);
+  key_node *k = lookup(path);
   return k && find_value(*k, name) != std::string::npos;
 }
 
 std::string reg_value(const std::string &path, const std::string &name) {
-  std::shared_ptr<key_node> k = lookup(path);
+  key_node *k = lookup(path);
   size_t i = k ? find_value(*k, name) : std::string::npos;
   return i == std::string::npos ? std::string() : k->values[i].data;
 }
 
 std::vector<std::string> reg_subkeys(const std::string &path) {
   std::vector<std::string> out;
-  if (std::shared_ptr<key_node> k = lookup(path))
-    for (auto &s : k->subkeys)
-      out.push_back(s.second->name);
+  key_node *k = lookup(path);
+  if (k && k->subkeys)
+    for (const auto &s : *k->subkeys)
+      out.push_back(s->name);
   return out;
 }
 
 std::vector<std::string> reg_values(const std::string &path) {
   std::vector<std::string> out;
-  if (std::shared_ptr<key_node> k = lookup(path))
+  if (key_node *k = lookup(path))
     for (auto &v : k->values)
       out.push_back(v.name);
   return out;
 }
 
 std::vector<reg_value_data> reg_value_list(const std::string &path) {
-  std::shared_ptr<key_node> k = lookup(path);
+  key_node *k = lookup(path);
   return k ? k->values : std::vector<reg_value_data>();
 }
 
 void reg_visit(const std::string &path, const reg_visitor &visit) {
-  std::shared_ptr<key_node> top = lookup(path);
+  key_node *top = lookup(path);
   if (!top)
     return;
-  visit_subtree(*top, key_path(top.get()), [&visit](key_node &k, const std::string &p) {
-    if (!k.link.empty())
+  visit_subtree(*top, key_path(top), [&visit](key_node &k, const std::string &p) {
+    if (k.alias)
       return false;
     visit(p, k.values);
     return true;
   });
+}
+
+// ---- Keys apart from the machine -----------------------------------------------------------
+
+std::shared_ptr<registry_tree> registry_tree_new() {
+  return std::make_shared<registry_tree>();
+}
+
+bool tree_add_key(registry_tree &tree, const std::string &path) {
+  return ensure(tree, path) != nullptr;
+}
+
+bool tree_set_value(registry_tree &tree, const std::string &path, const std::string &name,
+                    DWORD type, const std::string &data) {
+  if (char_count(name) > kMaxValueName)
+    return false;
+  key_node *k = ensure(tree, path);
+  if (!k)
+    return false;
+  set_value(*k, name, type, data);
+  return true;
+}
+
+// No handle refers to a key of a tree apart: a deleted one simply goes (and with it what
+// ensure() remembered).
+void tree_delete_key(registry_tree &tree, const std::string &path) {
+  key_node *k = lookup_in(tree, path);
+  if (k && k->parent) {
+    tree.last_ensured = resolved_path();
+    remove_child(*k->parent, *k);
+  }
+}
+
+void tree_delete_value(registry_tree &tree, const std::string &path, const std::string &name) {
+  key_node *k = lookup_in(tree, path);
+  size_t i = k ? find_value(*k, name) : std::string::npos;
+  if (i != std::string::npos)
+    erase_value(*k, i);
+}
+
+namespace detail {
+// The path of a key below another one's: "parent\name", or "name" below the root.
+static std::string below(const std::string &parent, const std::string &name) {
+  return parent.empty() ? name : parent + "\\" + name;
+}
+} // namespace detail
+
+void reg_import(registry_tree &tree) {
+  // Each step: a key of the tree, the key of the registry it goes into, and that key's path.
+  struct step {
+    key_node *from;
+    key_node *to;
+    std::string path;
+  };
+  // What goes where the registry has an alias is put in last, through the alias, once
+  // everything else is in: a target may depend on other keys' values (CurrentControlSet on
+  // SYSTEM\Select\Current, which regedit writes after it).
+  std::vector<step> todo{step{tree.root.get(), m().registry.root.get(), std::string()}};
+  std::vector<std::pair<key_node *, std::string>> through_aliases;
+  while (!todo.empty()) {
+    step s = todo.back();
+    todo.pop_back();
+    for (const value_entry &v : s.from->values)
+      set_value(*s.to, v.name, v.type, v.data);
+    if (!s.from->subkeys)
+      continue;
+    for (auto it = s.from->subkeys->begin(); it != s.from->subkeys->end();) {
+      auto current = it++; // `it` stays valid when the current key moves out
+      key_node &k = **current;
+      key_node *there = child(*s.to, k.name);
+      if (there && there->alias)
+        through_aliases.push_back({&k, below(s.path, k.name)});
+      else if (there)
+        todo.push_back(step{&k, there, below(s.path, k.name)});
+      else
+        adopt_child(*s.to, remove_child(*s.from, current));
+    }
+  }
+  for (const auto &aliased : through_aliases)
+    visit_subtree(*aliased.first, aliased.second, [](key_node &k, const std::string &path) {
+      reg_add_key(path);
+      for (const value_entry &v : k.values)
+        reg_set_value(path, v.name, v.type, v.data);
+      return true;
+    });
+  tree = registry_tree();
 }
 
 } // namespace sim
@@ -526,7 +823,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
   if (!sub.empty() && sub[0] == '\\')
     return ERROR_BAD_PATHNAME;
   std::string route = kh->path;
-  std::shared_ptr<key_node> k = walk(kh->key, split_names(sub), false, &route);
+  key_node *k = walk(kh->key, split_names(sub), false, &route);
   if (!k)
     return ERROR_FILE_NOT_FOUND;
   if (denied(*k, samDesired))
@@ -596,7 +893,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   std::string sub = lpSubKey;
   if (!sub.empty() && sub[0] == '\\')
     return ERROR_BAD_PATHNAME;
-  std::shared_ptr<key_node> k = walk(kh->key, split_names(sub), false, nullptr);
+  key_node *k = walk(kh->key, split_names(sub), false, nullptr);
   if (!k)
     return ERROR_FILE_NOT_FOUND;
   if (!k->parent)
@@ -604,11 +901,11 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (denied(*k, DELETE))
     return ERROR_ACCESS_DENIED;
   if (sim::is_win98()) {
-    unlink_key(k, true, true); // the whole subtree, parent first
+    unlink_key(*k, true, true); // the whole subtree, parent first
   } else {
-    if (!k->subkeys.empty())
+    if (k->subkeys && !k->subkeys->empty())
       return ERROR_ACCESS_DENIED;
-    unlink_key(k, true, false);
+    unlink_key(*k, true, false);
   }
   return ERROR_SUCCESS;
 }

@@ -14,6 +14,7 @@
 #include "platform/windows_api.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,23 @@ void reg_delete_key(const std::string &path);
 void reg_delete_value(const std::string &path, const std::string &name);
 // The target path of an alias made by reg_add_link, "" for an ordinary or absent key.
 std::string reg_link(const std::string &path);
+
+// Keys apart from the machine, put into its registry in one move: a snapshot's registry
+// export, read into such a tree as it is read, is held once (as keys, not also as a list of
+// operations). The functions are those above, on the tree; it has no aliases and no handles.
+struct registry_tree;
+std::shared_ptr<registry_tree> registry_tree_new();
+bool tree_add_key(registry_tree &tree, const std::string &path);
+bool tree_set_value(registry_tree &tree, const std::string &path, const std::string &name,
+                    DWORD type, const std::string &data);
+void tree_delete_key(registry_tree &tree, const std::string &path);
+void tree_delete_value(registry_tree &tree, const std::string &path, const std::string &name);
+// Moves the tree's keys into the registry, as adding them one by one would, and leaves the
+// tree empty: a key the registry lacks moves with its subtree, a key it has takes the values
+// (replacing those of the same names) and the subkeys. Where the registry has an alias, the
+// keys go where the alias leads, after all others (so CurrentControlSet follows the
+// SYSTEM\Select of the tree wherever it is).
+void reg_import(registry_tree &tree);
 
 // ---- Files ------------------------------------------------------------------------------
 

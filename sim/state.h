@@ -46,6 +46,9 @@ std::string trim_backslashes(const std::string &s);
 std::string upper(const std::string &s);
 std::string lower(const std::string &s); // ASCII letters only: for module names
 bool ieq(const std::string &a, const std::string &b);
+// The order of upper(a) and upper(b), byte by byte as unsigned values (negative, zero or
+// positive), without making the upper-cased copies.
+int compare_names(const std::string &a, const std::string &b);
 std::string str(const char *s); // "" for NULL
 
 // ---- Registry ---------------------------------------------------------------------------
@@ -61,33 +64,80 @@ const size_t kMaxKeyDepth = 512;
 using value_entry = reg_value_data;
 
 struct key_node;
-// Subkeys by their upper-cased names: the order in which RegEnumKeyExA lists them.
-using subkey_map = std::map<std::string, std::shared_ptr<key_node>>;
+// Orders a key's subkeys as RegEnumKeyExA lists them: by their names upper-cased, byte by
+// byte (compare_names). A subkey is found by its name alone, in any letter case.
+struct subkey_order {
+  using is_transparent = void;
+  bool operator()(const std::unique_ptr<key_node> &a, const std::unique_ptr<key_node> &b) const;
+  bool operator()(const std::unique_ptr<key_node> &a, const std::string &name) const;
+  bool operator()(const std::string &name, const std::unique_ptr<key_node> &b) const;
+};
+// A key owns its subkeys. A deleted key moves to machine::deleted_keys, where it stays until
+// the machine is reset: a handle may still refer to it (and then sees ERROR_KEY_DELETED).
+using subkey_set = std::set<std::unique_ptr<key_node>, subkey_order>;
 
+// Where the last enumeration of a key's subkeys by index stood: RegEnumKeyExA with index 0,
+// 1, 2, ... (or the same index again after a deletion) costs one step per call, not a walk
+// from the start.
+struct enum_cursor {
+  size_t index = 0;
+  subkey_set::iterator at;
+};
+
+// An alias of another key (relative to HKLM), as CurrentControlSet is of a control set.
+struct key_alias {
+  std::string target;
+  // It stands for the control set SYSTEM\Select\Current names, when there is one.
+  bool follows_select = false;
+};
+
+// One key. A real export holds a million of them, most with no subkeys and a value or two,
+// so what few keys need (subkeys, an enumeration cursor, an index of many values, an alias)
+// is allocated only for those that have it.
 struct key_node {
-  std::string name; // as created
-  subkey_map subkeys;
-  // Where the last enumeration by index stood: RegEnumKeyExA with index 0, 1, 2, ... (or the
-  // same index again after a deletion) costs one step per call, not a walk from the start.
-  bool cursor_valid = false;
-  size_t cursor_index = 0;
-  subkey_map::iterator cursor;
-  std::vector<value_entry> values; // creation order
+  std::string name;                    // as created
+  std::unique_ptr<subkey_set> subkeys; // null: none so far
+  std::unique_ptr<enum_cursor> cursor; // null: not enumerated since the last change of order
+  std::vector<value_entry> values;     // creation order
   // Upper-cased value name -> position, kept only for keys with many values.
   std::unique_ptr<std::unordered_map<std::string, size_t>> value_index;
+  std::unique_ptr<key_alias> alias;
   key_node *parent = nullptr;
-  std::string link; // non-empty: an alias of this canonical path (relative to HKLM)
-  // An alias that stands for the control set SYSTEM\Select\Current names, when there is one.
-  bool follows_select = false;
   REGSAM deny = 0;
   bool deleted = false;
 };
 
 struct key_handle {
-  std::shared_ptr<key_node> key;
+  key_node *key;
   std::string path; // "HKEY_LOCAL_MACHINE\..." along the route the caller opened it by
   REGSAM access;
 };
+
+// A name of the path ensure() resolved last: where it ends in the path, the key it led to
+// and where that key (or the alias that led to it) stands among its parent's subkeys; for an
+// alias, the alias and the target it stood for then.
+struct resolved_name {
+  size_t end;
+  key_node *key;
+  subkey_set::iterator position;
+  key_node *alias;
+  std::string target;
+  unsigned long epoch; // machine::alias_epoch when the alias was resolved
+};
+struct resolved_path {
+  std::string path; // as the caller wrote it
+  std::vector<resolved_name> names;
+};
+
+} // namespace detail
+
+// A tree of keys: the machine's registry, or keys read apart from it (sim.h).
+struct registry_tree {
+  std::unique_ptr<detail::key_node> root{new detail::key_node()};
+  detail::resolved_path last_ensured;
+};
+
+namespace detail {
 
 // Canonical path of a key relative to HKLM ("" for the root), names as stored.
 std::string key_path(const key_node *k);
@@ -150,8 +200,13 @@ struct machine {
   std::string csd;
   std::string windir, sysdir;
 
-  std::shared_ptr<key_node> root;
+  registry_tree registry;
+  std::vector<std::unique_ptr<key_node>> deleted_keys; // until the next reset (key_node)
   std::map<uintptr_t, key_handle> keys;
+  // Counts the changes that may make an alias stand for another key: a deletion, a new alias,
+  // a new subkey of SYSTEM or a change of SYSTEM\Select's values (CurrentControlSet follows
+  // Select\Current). While it stays the same, an alias resolved before needs no new look.
+  unsigned long alias_epoch = 0;
 
   std::map<std::string, file_entry> files; // by upper-cased normalised path
 

@@ -293,11 +293,13 @@ void set_up_machine(const scenario &sc) {
   for (const std::string &line : sc.registry)
     lines.push_back(cp932(line));
   load_error error;
-  ASSERT_TRUE(read_reg_body(lines, sc.registry_line, reg_format_regedit4, "scenario",
-                            machine.registry, error))
+  std::vector<reg_op> ops;
+  ASSERT_TRUE(read_reg_body(lines, sc.registry_line, reg_format_regedit4, "scenario", ops, error))
       << describe(error);
   if (!sc.win98)
-    take_devices(machine.registry, machine.devices);
+    take_devices(ops, machine.devices);
+  for (const reg_op &op : ops)
+    add_reg_op(machine.registry, op);
   for (const std::string &folder : sc.folders) {
     machine_file_entry entry;
     entry.path = machine_path(sc, folder);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -36,9 +37,14 @@ TEST_F(SimRegistry, NamesAreCaseInsensitiveAndCasePreserving) {
 }
 
 TEST_F(SimRegistry, SubkeysSortCaseInsensitivelyValuesKeepCreationOrder) {
-  for (const char *name : {"b", "C", "a", "B_", "0001", "Ab"})
+  // Upper-cased byte by byte: full-width ａ (0x82 0x81) as Ａ (0x82 0x60), before ソ (0x83 0x5C)
+  // and half-width ｱ (0xB1), a trail byte never folded (ヂ is 0x83 0x61).
+  for (const char *name :
+       {"\xB1", "b", "\x83\x61", "C", "a", "\x83\x5C", "B_", "0001", "\x82\x81", "Ab", "\x82\x60x"})
     sim::reg_add_key(std::string("T\\") + name);
-  EXPECT_EQ((std::vector<std::string>{"0001", "a", "Ab", "b", "B_", "C"}), sim::reg_subkeys("T"));
+  EXPECT_EQ((std::vector<std::string>{"0001", "a", "Ab", "b", "B_", "C", "\x82\x81", "\x82\x60x",
+                                      "\x83\x5C", "\x83\x61", "\xB1"}),
+            sim::reg_subkeys("T"));
   sim::reg_set_dword("T", "zeta", 1);
   sim::reg_set_dword("T", "Alpha", 2);
   sim::reg_set_dword("T", "ZETA", 3); // rewrites the first, keeps its place and name
@@ -445,6 +451,62 @@ TEST_F(SimRegistry, EnumerationByIndexFollowsDeletionsAndAdditions) {
     }
   }
   RegCloseKey(t);
+}
+
+// Loading names a key before its values and keys in their order, and the simulation takes
+// each path from where the previous one left off; these turns must not reuse it: a parent
+// deleted since, another letter case or doubled backslashes, a key before the previous one,
+// and CurrentControlSet once Select\Current names another set.
+TEST_F(SimRegistry, EachPathResolvesAfreshWhereThePreviousOneNoLongerHolds) {
+  sim::reg_add_key("SYSTEM\\ControlSet002\\Services");
+  sim::reg_set_dword("T\\A\\B", "v", 1);
+  sim::reg_delete_key("T\\A");
+  sim::reg_set_dword("T\\A\\B\\C", "w", 2);
+  EXPECT_EQ(std::vector<std::string>{}, sim::reg_values("T\\A\\B"));
+  sim::reg_set_dword("t\\a\\\\b\\c\\", "x", 3);
+  EXPECT_EQ((std::vector<std::string>{"w", "x"}), sim::reg_values("T\\A\\B\\C"));
+  for (const char *key : {"k1", "k3", "k2", "k3", "k1"})
+    sim::reg_set_dword(std::string("T\\S\\") + key, key, 1);
+  EXPECT_EQ((std::vector<std::string>{"k1", "k2", "k3"}), sim::reg_subkeys("T\\S"));
+  EXPECT_EQ(std::vector<std::string>{"k2"}, sim::reg_values("T\\S\\k2"));
+  sim::reg_set_dword("SYSTEM\\CurrentControlSet\\Services\\S", "Start", 3);
+  sim::reg_set_dword("SYSTEM\\Select", "Current", 2);
+  sim::reg_set_dword("SYSTEM\\CurrentControlSet\\Services\\S", "Start", 4);
+  EXPECT_EQ(std::string("\x03\0\0\0", 4),
+            sim::reg_value("SYSTEM\\ControlSet001\\Services\\S", "Start"));
+  EXPECT_EQ(std::string("\x04\0\0\0", 4),
+            sim::reg_value("SYSTEM\\ControlSet002\\Services\\S", "Start"));
+}
+
+// Keys built apart from the machine and moved in end as if added one by one: a new branch
+// moves whole, an existing key takes the values (one of the same name replaced in its place)
+// and the subkeys, and a key under an alias goes where the alias leads once the rest is in,
+// so that a Select after CurrentControlSet counts.
+TEST_F(SimRegistry, KeysBuiltApartMoveInAsIfAddedOneByOne) {
+  sim::reg_add_key("SYSTEM\\ControlSet002\\Services");
+  sim::reg_set_dword("SYSTEM\\ControlSet001\\Services\\Serial", "Start", 1);
+  sim::reg_set_dword("SYSTEM\\ControlSet001\\Services\\Serial", "Type", 1);
+  std::shared_ptr<sim::registry_tree> tree = sim::registry_tree_new();
+  sim::tree_set_value(*tree, "SYSTEM\\ControlSet001\\Services\\Serial", "Type", REG_DWORD,
+                      std::string("\x10\0\0\0", 4));
+  sim::tree_set_value(*tree, "SYSTEM\\ControlSet001\\Services\\Serial", "Group", REG_SZ,
+                      std::string("Base\0", 5));
+  sim::tree_add_key(*tree, "SYSTEM\\ControlSet001\\Services\\Serial\\Enum");
+  sim::tree_add_key(*tree, "SYSTEM\\CurrentControlSet\\Services\\New\\Enum");
+  sim::tree_set_value(*tree, "SYSTEM\\Select", "Current", REG_DWORD, std::string("\x02\0\0\0", 4));
+  sim::tree_add_key(*tree, "Software\\Quendal\\Gone");
+  sim::tree_delete_key(*tree, "Software\\Quendal\\Gone");
+  sim::tree_add_key(*tree, "Software\\Quendal\\Kept");
+  sim::reg_import(*tree);
+  EXPECT_EQ((std::vector<std::string>{"Start", "Type", "Group"}),
+            sim::reg_values("SYSTEM\\ControlSet001\\Services\\Serial"));
+  EXPECT_EQ(std::string("\x10\0\0\0", 4),
+            sim::reg_value("SYSTEM\\ControlSet001\\Services\\Serial", "Type"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Serial\\Enum"));
+  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet002\\Services\\New\\Enum"));
+  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\New"));
+  EXPECT_EQ(std::vector<std::string>{"Kept"}, sim::reg_subkeys("Software\\Quendal"));
+  EXPECT_EQ("SYSTEM\\ControlSet001", sim::reg_link("SYSTEM\\CurrentControlSet"));
 }
 
 TEST_F(SimRegistry, CurrentControlSetFollowsSelectCurrent) {

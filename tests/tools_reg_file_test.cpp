@@ -2,7 +2,12 @@
 // malformed files refused with their line.
 #include "tests/support.h"
 #include "tests/tools_support.h"
+#include "tools/machine_file.h"
 #include "tools/reg_file.h"
+#include "tools/snapshot.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -296,17 +301,77 @@ TEST(reg_file, select_applies_wherever_the_export_has_it) {
                       "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM]\n"
                       "\"Start\"=dword:00000003\n"
                       "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Q40PUCOM]\n"
-                      "\"Start\"=dword:00000003\n"
+                      "\"Start\"=dword:00000004\n"
                       "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"
                       "\"Current\"=dword:00000002\n"
                       "\"Default\"=dword:00000002\n";
-  sim::machine_win2000();
-  reg_format format;
+  // As a machine's .reg file, and as a snapshot's export (its keys read apart from the
+  // machine, CurrentControlSet's replayed through the link after them).
+  std::string folder = ::testing::TempDir() + "select_snapshot";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/WHERE.TXT") << "windows C:\\WINDOWS\r\nfamily nt\r\nsystem "
+                                          "C:\\WINDOWS\\system32\r\n";
+  std::ofstream(folder + "/VER.TXT") << "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n";
+  std::ofstream(folder + "/SYSTEM.REG", std::ios::binary) << utf16_file(body);
+  for (bool snapshot : {false, true}) {
+    sim::machine_win2000();
+    reg_format format;
+    load_error error;
+    machine_description m;
+    if (snapshot) {
+      ASSERT_TRUE(read_snapshot(folder, m, error)) << describe(error);
+      apply_machine(m);
+    } else {
+      ASSERT_TRUE(load(utf16_file(body), format, error)) << describe(error);
+    }
+    EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM")) << snapshot;
+    EXPECT_EQ(std::string("\x04\0\0\0", 4),
+              sim::reg_value("SYSTEM\\ControlSet002\\Services\\Q40PUCOM", "Start"))
+        << snapshot;
+    EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Services\\Serial")) << snapshot;
+  }
+}
+
+// A Unicode export is read a block of key sections at a time: what it holds, its warnings and
+// their lines are those of the same bytes read whole, sections, continuation lines and lines
+// with characters beyond ASCII falling across the blocks wherever they may.
+TEST(reg_file, a_large_file_reads_as_the_same_text_read_whole) {
+  std::string text = "Windows Registry Editor Version 5.00\n\n";
+  for (int i = 0; text.size() < (6u << 20); ++i) {
+    text += "[HKEY_LOCAL_MACHINE\\SYSTEM\\DriverDatabase\\DeviceIds\\k" + std::to_string(i) +
+            "]\n\"v\"=hex(2):41,00,42,00,\\\n  43,00,00,00\n" +
+            (i % 997 == 0 ? "\"Name\"=\"caf\xC3\xA9 \xE8\xA1\xA8\"\n" : "") +
+            (i % 1499 == 0 ? "\"Odd\"=hex(2):41,00,42\n" : "");
+    // A value of a megabyte, as AppCompatCache holds, in continuation lines across a block.
+    if (i == 10000) {
+      text += "\"Big\"=hex:00";
+      for (int b = 1; b < (1 << 20); ++b)
+        text += b % 25 ? ",01" : ",\\\n  02";
+      text += "\n";
+    }
+    text += "\n";
+  }
+  std::string bytes = utf16_file(text);
+  std::string path = ::testing::TempDir() + "large.reg";
+  std::ofstream(path, std::ios::binary) << bytes;
+  reg_format format_whole, format_file;
+  std::vector<reg_op> whole, file;
   load_error error;
-  ASSERT_TRUE(load(utf16_file(body), format, error)) << describe(error);
-  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\ControlSet001\\Services\\Q40PUCOM"));
-  EXPECT_TRUE(sim::reg_key_exists("SYSTEM\\ControlSet002\\Services\\Q40PUCOM"));
-  EXPECT_FALSE(sim::reg_key_exists("SYSTEM\\CurrentControlSet\\Services\\Serial"));
+  std::vector<load_error> warnings_whole, warnings_file;
+  ASSERT_TRUE(read_reg_text(bytes, path, format_whole, whole, error, &warnings_whole));
+  reg_op_list list;
+  ASSERT_TRUE(read_reg_file(path, format_file, list, error, &warnings_file)) << describe(error);
+  for_each_reg_op(list, [&file](const reg_op &op) { file.push_back(op); });
+  ASSERT_EQ(whole.size(), file.size());
+  for (size_t i = 0; i < whole.size(); ++i)
+    ASSERT_TRUE(whole[i].kind == file[i].kind && whole[i].key == file[i].key &&
+                whole[i].name == file[i].name && whole[i].type == file[i].type &&
+                whole[i].data == file[i].data && whole[i].line == file[i].line)
+        << i;
+  ASSERT_EQ(warnings_whole.size(), warnings_file.size());
+  EXPECT_GT(warnings_whole.size(), 10u);
+  for (size_t i = 0; i < warnings_whole.size(); ++i)
+    EXPECT_EQ(describe_warning(warnings_whole[i]), describe_warning(warnings_file[i]));
 }
 
 TEST(reg_file, malformed_files_as_a_whole) {

@@ -340,7 +340,7 @@ TEST(uninstall_sim, export_writes_the_registry_after_the_run) {
     EXPECT_EQ(run.status, 0) << run.err;
     std::string after_run = registry_dump();
     reg_format format;
-    std::vector<reg_op> ops;
+    reg_op_list ops;
     load_error error;
     ASSERT_TRUE(read_reg_file(file, format, ops, error)) << describe(error);
     EXPECT_EQ(format, std::string(machine) == "win98" ? reg_format_regedit4 : reg_format_regedit5);

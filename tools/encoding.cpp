@@ -125,6 +125,15 @@ size_t rfind_char_of(const std::string &s, const char *set) {
   return at == s.size() ? std::string::npos : at;
 }
 
+bool ascii_starts_with(std::string_view text, const char *prefix) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  size_t i = 0;
+  for (; prefix[i]; ++i)
+    if (i == text.size() || (text[i] != prefix[i] && upper(text[i]) != upper(prefix[i])))
+      return false;
+  return true;
+}
+
 std::string display_utf8(const std::string &cp932) {
   std::string out;
   if (cp932_to_utf8(cp932, out))

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Each returns false, leaving `out` unspecified, when the input is not valid in its encoding
 // or a character has no counterpart in the target.
@@ -27,6 +28,8 @@ std::string display_utf8(const std::string &cp932);
 // ASCII letters and the code page's double-byte letters (core/cp932), character by character,
 // so that a trail byte is never taken for a letter (ヂ is 0x83 0x61, ア 0x83 0x41).
 bool ascii_iequal(const std::string &a, const std::string &b);
+// Whether `text` starts with `prefix` (ASCII) in any letter case; no copy is made.
+bool ascii_starts_with(std::string_view text, const char *prefix);
 // The name upper-cased under the same rule; byte lengths do not change.
 std::string ascii_upper(const std::string &s);
 

@@ -386,17 +386,53 @@ static bool read_package(machine_reader &r, const std::vector<std::string> &w) {
   return true;
 }
 
-bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
-  reg_format format = reg_format_regedit5;
-  std::vector<reg_op> ops;
-  if (!read_reg_file(path, format, ops, error, &m.warnings))
-    return false;
+// A .reg file read: an input of the machine, whose format the first one gives.
+static void note_reg_file(machine_description &m, const std::string &path, reg_format format) {
   m.inputs.push_back(path);
   if (!m.has_reg_format) {
     m.has_reg_format = true;
     m.registry_format = format;
   }
-  m.registry.insert(m.registry.end(), ops.begin(), ops.end());
+}
+
+bool add_reg_file(machine_description &m, const std::string &path, load_error &error) {
+  reg_format format = reg_format_regedit5;
+  if (!read_reg_file(path, format, m.registry, error, &m.warnings))
+    return false;
+  note_reg_file(m, path, format);
+  return true;
+}
+
+// Whether a key path lies in CurrentControlSet's branch of SYSTEM.
+static bool in_current_control_set(const std::string &key) {
+  static const char branch[] = "SYSTEM\\CurrentControlSet";
+  size_t n = sizeof branch - 1;
+  return ascii_starts_with(key, branch) && (key.size() == n || key[n] == '\\');
+}
+
+bool add_reg_export(machine_description &m, const std::string &path, load_error &error) {
+  if (!m.registry_keys)
+    m.registry_keys = sim::registry_tree_new();
+  sim::registry_tree &keys = *m.registry_keys;
+  reg_op_list &replayed = m.registry;
+  bool nt = !m.win98;
+  // regedit exports the content of CurrentControlSet, NT's link to the control set that
+  // SYSTEM\Select names, in full beside that control set. Those keys are kept as operations
+  // (applied after the keys, through the link, with Select in place), not held twice as keys.
+  // A value belongs to the key line before it: the choice is made at each key line.
+  bool replay = false;
+  auto sink = [&keys, &replayed, nt, &replay](const reg_op &op) {
+    if (op.kind == reg_op::add_key || op.kind == reg_op::delete_key)
+      replay = nt && in_current_control_set(op.key);
+    if (replay)
+      add_reg_op(replayed, op);
+    else
+      apply_reg(op, keys);
+  };
+  reg_format format = reg_format_regedit5;
+  if (!read_reg_file(path, format, sink, error, &m.warnings))
+    return false;
+  note_reg_file(m, path, format);
   return true;
 }
 
@@ -422,8 +458,13 @@ static bool read_registry(machine_reader &r, const std::vector<std::string> &w) 
     block[i] = converted;
   }
   r.index = start + block.size();
-  return read_reg_body(block, static_cast<int>(start) + 2, reg_format_regedit4, r.file, m.registry,
-                       *r.error, &m.warnings);
+  std::vector<reg_op> ops;
+  if (!read_reg_body(block, static_cast<int>(start) + 2, reg_format_regedit4, r.file, ops, *r.error,
+                     &m.warnings))
+    return false;
+  for (const reg_op &op : ops)
+    add_reg_op(m.registry, op);
+  return true;
 }
 
 static bool read_link(machine_reader &r, const std::vector<std::string> &w) {
@@ -727,6 +768,8 @@ void apply_machine(const machine_description &m) {
     sim::set_system_directory(m.system_directory);
   for (const auto &link : m.links)
     sim::reg_add_link(link.first, link.second);
+  if (m.registry_keys)
+    sim::reg_import(*m.registry_keys);
   apply_reg(m.registry);
   for (const machine_file_entry &f : m.files) {
     if (f.folder) {

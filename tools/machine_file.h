@@ -87,7 +87,11 @@ struct machine_description {
   std::string windows_directory; // "" keeps the platform's
   std::string system_directory;
   std::vector<std::pair<std::string, std::string>> links; // alias, target
-  std::vector<reg_op> registry;                           // in file order
+  reg_op_list registry;                                   // in file order
+  // The keys of a snapshot's registry exports, read apart from the machine (a Windows 10
+  // export holds a million); null for a machine file. apply_machine moves them into the
+  // simulated registry before the operations above, so such a description is applied once.
+  std::shared_ptr<sim::registry_tree> registry_keys;
   bool has_reg_format = false; // the format of the first .reg file included
   reg_format registry_format = reg_format_regedit5;
   std::vector<machine_file_entry> files; // folders and files, INF files included
@@ -117,6 +121,9 @@ bool check_machine(const machine_description &machine, load_error &error);
 // Reads a .reg file into the machine's registry operations; the first one's format becomes
 // the machine's export format.
 bool add_reg_file(machine_description &machine, const std::string &path, load_error &error);
+// Reads a registry export of a snapshot into the machine's registry_keys; the first one's
+// format becomes the machine's export format, as with add_reg_file.
+bool add_reg_export(machine_description &machine, const std::string &path, load_error &error);
 // A whole file's bytes; false when it cannot be read.
 bool read_bytes(const std::string &path, std::string &bytes);
 

@@ -10,9 +10,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string_view>
 
 static const char header4[] = "REGEDIT4";
 static const char header5[] = "Windows Registry Editor Version 5.00";
@@ -41,13 +44,13 @@ static bool blank(char c) {
   return c == ' ' || c == '\t';
 }
 
-static size_t skip_blanks(const std::string &s, size_t i) {
+static size_t skip_blanks(std::string_view s, size_t i) {
   while (i < s.size() && blank(s[i]))
     ++i;
   return i;
 }
 
-static std::string trim(const std::string &s) {
+static std::string_view trim(std::string_view s) {
   size_t begin = skip_blanks(s, 0);
   size_t end = s.size();
   while (end > begin && blank(s[end - 1]))
@@ -56,7 +59,7 @@ static std::string trim(const std::string &s) {
 }
 
 // Length of the character at s[i]: 2 for a complete double-byte character, else 1.
-static size_t char_length(const std::string &s, size_t i) {
+static size_t char_length(std::string_view s, size_t i) {
   return cp932_char_size(s.data() + i, s.size() - i);
 }
 
@@ -67,40 +70,73 @@ static const size_t max_key_name = 255;
 static const size_t max_value_name = 16383;
 static const size_t max_key_depth = 512;
 
-// Splits a key path at backslashes that are characters of their own.
-static std::vector<std::string> split_path(const std::string &path) {
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < path.size();) {
-    size_t length = char_length(path, i);
-    if (length == 1 && path[i] == '\\')
-      parts.emplace_back();
-    else
-      parts.back() += path.substr(i, length);
-    i += length;
+// A name of a key path: where it ends (at a backslash that is a character of its own, or at
+// the end of the path) and how many characters it has.
+struct path_name {
+  size_t end;
+  size_t chars;
+};
+
+static void path_names(std::string_view path, std::vector<path_name> &names) {
+  names.clear();
+  for (size_t start = 0;;) {
+    size_t end = std::min(path.find('\\', start), path.size());
+    std::string_view piece = path.substr(start, end - start);
+    if (std::all_of(piece.begin(), piece.end(), [](char c) { return (c & 0x80) == 0; })) {
+      names.push_back(path_name{end, end - start}); // ASCII: no byte is a trail byte
+    } else {
+      // A double-byte character's trail byte may be 0x5C: the name ends at the first
+      // backslash that is a character of its own.
+      size_t chars = 0;
+      for (end = start; end < path.size() && path[end] != '\\'; end += char_length(path, end))
+        ++chars;
+      names.push_back(path_name{end, chars});
+    }
+    if (end == path.size())
+      return;
+    start = end + 1;
   }
-  return parts;
 }
 
 // ---- Reading ----------------------------------------------------------------------------
+//
+// A registry export of Windows 10 or 11 holds a million keys and takes hundreds of megabytes,
+// so the text is read once, front to back, without a copy of each line: its lines are views
+// of one code-page-932 text (a Unicode file converted as it is read), and each operation is
+// handed on as soon as it is complete.
 
-// The state of one pass over a .reg body.
+// The state of one pass over a .reg body: code page 932 text whose every line ends in '\n'.
 struct reg_reader {
-  const std::vector<std::string> *lines;
-  size_t index;   // the line being read
-  int first_line; // number of lines[0]
+  const std::string *text;
+  size_t next;           // where the line after the current one starts
+  std::string_view line; // the current line, without its '\n'
+  int number;            // the current line's number
   reg_format format;
   std::string file;
   bool in_key;
   bool key_deleted;
   bool skipping; // in a section of another root: read, but not kept
   std::string key;
-  std::vector<reg_op> *ops;
+  reg_op op;                    // the operation being read
+  std::vector<path_name> names; // those of a key line's path
+  const reg_sink *sink;
   load_error *error;
   std::vector<load_error> *warnings; // may be null
 };
 
+// Moves to the next line; false at the end of the text.
+static bool next_line(reg_reader &r) {
+  if (r.next >= r.text->size())
+    return false;
+  size_t end = r.text->find('\n', r.next);
+  r.line = std::string_view(*r.text).substr(r.next, end - r.next);
+  r.next = end + 1;
+  ++r.number;
+  return true;
+}
+
 static int line_number(const reg_reader &r) {
-  return r.first_line + static_cast<int>(r.index);
+  return r.number;
 }
 
 static bool reader_fail(reg_reader &r, const std::string &what) {
@@ -121,18 +157,18 @@ static std::string replaced_text(size_t replaced) {
 }
 
 // Whether only blanks or a comment follow position i.
-static bool rest_is_empty(const std::string &s, size_t i) {
+static bool rest_is_empty(std::string_view s, size_t i) {
   i = skip_blanks(s, i);
   return i == s.size() || s[i] == ';';
 }
 
 // A quoted string starting at s[i] == '"': \\ and \" are the only escapes.
-static bool read_quoted(reg_reader &r, const std::string &s, size_t &i, std::string &out) {
+static bool read_quoted(reg_reader &r, std::string_view s, size_t &i, std::string &out) {
   out.clear();
   for (++i; i < s.size();) {
     size_t length = char_length(s, i);
     if (length == 2) {
-      out += s.substr(i, 2);
+      out.append(s.data() + i, 2);
     } else if (s[i] == '"') {
       ++i;
       return true;
@@ -164,7 +200,7 @@ static int hex_digit(char c) {
 
 // Hexadecimal digits at s[i], at most `max_digits` of them. False when there are none or
 // too many.
-static bool read_hex_number(const std::string &s, size_t &i, size_t max_digits,
+static bool read_hex_number(std::string_view s, size_t &i, size_t max_digits,
                             unsigned long &value) {
   size_t start = i;
   value = 0;
@@ -178,37 +214,44 @@ static bool read_hex_number(const std::string &s, size_t &i, size_t max_digits,
 // The byte list of hex: and hex(n): data, following continuation lines ("\" at the end of a
 // line carries the list on to the next line).
 static bool read_hex_bytes(reg_reader &r, size_t i, std::string &bytes) {
-  const std::string *s = &(*r.lines)[r.index];
   bool need_byte = false;
   for (;;) {
-    i = skip_blanks(*s, i);
-    if (i < s->size() && (*s)[i] == '\\' && rest_is_empty(*s, i + 1)) {
-      if (r.index + 1 >= r.lines->size())
+    std::string_view s = r.line;
+    int high, low;
+    if (i + 2 < s.size() && s[i + 2] == ',' && (high = hex_digit(s[i])) >= 0 &&
+        (low = hex_digit(s[i + 1])) >= 0) {
+      // "xx," as the tools write every byte but a line's last.
+      bytes += static_cast<char>(high * 16 + low);
+      i += 3;
+      need_byte = true;
+      continue;
+    }
+    i = skip_blanks(s, i);
+    if (i < s.size() && s[i] == '\\' && rest_is_empty(s, i + 1)) {
+      if (!next_line(r))
         return reader_fail(r, "the file ends after a continuation '\\'");
-      ++r.index;
-      s = &(*r.lines)[r.index];
       i = 0;
       continue;
     }
-    if (i >= s->size() || (*s)[i] == ';') {
+    if (i >= s.size() || s[i] == ';') {
       if (need_byte)
         return reader_fail(r, "a byte is missing after the last ','");
       return true;
     }
     unsigned long value = 0;
     size_t start = i;
-    bool read = read_hex_number(*s, i, 2, value);
-    if (!read || (i < s->size() && isalnum(static_cast<unsigned char>((*s)[i]))))
-      return reader_fail(r, "bad hex byte '" + s->substr(start, i - start + 1) +
+    bool read = read_hex_number(s, i, 2, value);
+    if (!read || (i < s.size() && isalnum(static_cast<unsigned char>(s[i]))))
+      return reader_fail(r, "bad hex byte '" + std::string(s.substr(start, i - start + 1)) +
                                 "' (bytes are two hex digits separated by ',')");
     bytes += static_cast<char>(value);
-    i = skip_blanks(*s, i);
-    if (i < s->size() && (*s)[i] == ',') {
+    i = skip_blanks(s, i);
+    if (i < s.size() && s[i] == ',') {
       ++i;
       need_byte = true;
       continue;
     }
-    if (!rest_is_empty(*s, i))
+    if (!rest_is_empty(s, i))
       return reader_fail(r, "expected ',' between hex bytes");
     return true;
   }
@@ -219,9 +262,9 @@ static bool string_type(DWORD type) {
 }
 
 // The data after "=" of a value line; sets op.kind, op.type and op.data.
-static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_op &op) {
+static bool read_value_data(reg_reader &r, std::string_view s, size_t i, reg_op &op) {
   i = skip_blanks(s, i);
-  std::string rest = s.substr(i);
+  std::string_view rest = s.substr(i);
   if (!rest.empty() && rest[0] == '-') {
     if (!rest_is_empty(s, i + 1))
       return reader_fail(r, "unexpected text after '=-'");
@@ -230,22 +273,21 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
   }
   op.kind = reg_op::set_value;
   if (!rest.empty() && rest[0] == '"') {
-    std::string text;
-    if (!read_quoted(r, s, i, text))
+    if (!read_quoted(r, s, i, op.data))
       return false;
     if (!rest_is_empty(s, i))
       return reader_fail(r, "unexpected text after the string");
     op.type = REG_SZ;
-    op.data = text + '\0';
+    op.data += '\0';
     return true;
   }
-  if (ascii_iequal(rest.substr(0, 6), "dword:")) {
+  if (ascii_starts_with(rest, "dword:")) {
     i += 6;
     unsigned long value = 0;
     size_t start = i;
     if (!read_hex_number(s, i, 8, value))
       return reader_fail(r, "dword: needs 1 to 8 hex digits, not '" +
-                                trim(s.substr(start, i - start + 1)) + "'");
+                                std::string(trim(s.substr(start, i - start + 1))) + "'");
     if (!rest_is_empty(s, i))
       return reader_fail(r, "unexpected text after the dword");
     op.type = REG_DWORD;
@@ -253,10 +295,10 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
       op.data += static_cast<char>((value >> shift) & 0xFF);
     return true;
   }
-  if (ascii_iequal(rest.substr(0, 4), "hex:")) {
+  if (ascii_starts_with(rest, "hex:")) {
     op.type = REG_BINARY;
     i += 4;
-  } else if (ascii_iequal(rest.substr(0, 4), "hex(")) {
+  } else if (ascii_starts_with(rest, "hex(")) {
     i += 4;
     unsigned long type = 0;
     if (!read_hex_number(s, i, 8, type) || i + 1 >= s.size() || s[i] != ')' || s[i + 1] != ':')
@@ -266,98 +308,107 @@ static bool read_value_data(reg_reader &r, const std::string &s, size_t i, reg_o
   } else {
     return reader_fail(r, "unknown value data: expected \"text\", dword:, hex:, hex(n): or -");
   }
-  std::string bytes;
-  if (!read_hex_bytes(r, i, bytes))
-    return false;
   // The Unicode format holds string types as UTF-16LE; the ANSI calls see code page 932.
   if (r.format == reg_format_regedit5 && string_type(op.type)) {
+    std::string bytes;
+    if (!read_hex_bytes(r, i, bytes))
+      return false;
     if (bytes.size() % 2 != 0)
       return reader_fail(r, "UTF-16 string data with an odd number of bytes");
     if (size_t replaced = utf16le_to_cp932_default(bytes, op.data))
       if (!r.skipping)
         warn(r.warnings, r.file, line_number(r), "string data: " + replaced_text(replaced),
              replaced_kind);
-  } else {
-    op.data = bytes;
+    return true;
   }
-  return true;
+  return read_hex_bytes(r, i, op.data);
 }
 
-static bool read_key_line(reg_reader &r, const std::string &line) {
+static bool read_key_line(reg_reader &r, std::string_view line) {
   if (line.back() != ']')
     return reader_fail(r, "a key line must end with ']'");
   bool deletion = line.size() > 1 && line[1] == '-';
-  std::string path = line.substr(deletion ? 2 : 1, line.size() - (deletion ? 3 : 2));
-  std::vector<std::string> parts = split_path(path);
+  std::string_view path = line.substr(deletion ? 2 : 1, line.size() - (deletion ? 3 : 2));
+  std::vector<path_name> &names = r.names;
+  path_names(path, names);
+  std::string_view root = path.substr(0, names[0].end);
   r.in_key = true;
   r.key_deleted = deletion;
   r.skipping = false;
-  if (!ascii_iequal(parts[0], root_name)) {
+  if (root.size() != std::strlen(root_name) || !ascii_starts_with(root, root_name)) {
     // A whole-registry export holds the other roots too; the uninstaller reads only
     // HKEY_LOCAL_MACHINE, so their sections (and the values in them) are left out.
     static const char *other_roots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                         "HKEY_USERS",        "HKEY_CURRENT_CONFIG",
                                         "HKEY_DYN_DATA",     "HKEY_PERFORMANCE_DATA"};
     for (const char *other : other_roots)
-      if (ascii_iequal(parts[0], other)) {
+      if (root.size() == std::strlen(other) && ascii_starts_with(root, other)) {
         warn(r.warnings, r.file, line_number(r),
              std::string("section of ") + other + " skipped: only " + root_name + " is simulated",
              "");
         r.skipping = true;
         return true;
       }
-    return reader_fail(r, "unknown root key '" + parts[0] + "'");
+    return reader_fail(r, "unknown root key '" + std::string(root) + "'");
   }
-  if (parts.size() - 1 > max_key_depth)
-    return reader_fail(r, "the key is " + std::to_string(parts.size() - 1) +
+  if (names.size() - 1 > max_key_depth)
+    return reader_fail(r, "the key is " + std::to_string(names.size() - 1) +
                               " levels deep: Windows allows " + std::to_string(max_key_depth));
-  std::string key;
-  for (size_t p = 1; p < parts.size(); ++p) {
-    if (parts[p].empty())
-      return reader_fail(r, "empty key name in '" + path + "'");
-    if (char_count(parts[p]) > max_key_name)
-      return reader_fail(r, "a key name of " + std::to_string(char_count(parts[p])) +
+  for (size_t p = 1; p < names.size(); ++p) {
+    if (names[p].chars == 0)
+      return reader_fail(r, "empty key name in '" + std::string(path) + "'");
+    if (names[p].chars > max_key_name)
+      return reader_fail(r, "a key name of " + std::to_string(names[p].chars) +
                                 " characters: Windows allows " + std::to_string(max_key_name));
-    key += (p > 1 ? "\\" : "") + parts[p];
   }
-  reg_op op;
+  r.key.assign(names.size() > 1 ? path.substr(names[0].end + 1) : std::string_view());
+  reg_op &op = r.op;
   op.kind = deletion ? reg_op::delete_key : reg_op::add_key;
-  op.key = key;
+  op.key = r.key;
+  op.name.clear();
+  op.type = 0;
+  op.data.clear();
   op.line = line_number(r);
-  r.ops->push_back(op);
-  r.key = key;
+  (*r.sink)(op);
   return true;
 }
 
 // A value line whose name or data cannot be read. regedit exports every value as it is,
 // malformed data included (hex(2) data of odd length, a string with line breaks written raw),
 // so such a value is skipped with a warning instead of refusing the file: it and the lines
-// that carry it on, up to the next line that starts a key, a value or a comment.
-static void skip_malformed_value(reg_reader &r, size_t first) {
-  warn(r.warnings, r.file, r.first_line + static_cast<int>(first),
-       "value skipped: " + r.error->what, "malformed values skipped");
-  r.index = first;
-  while (r.index + 1 < r.lines->size()) {
-    std::string next = trim((*r.lines)[r.index + 1]);
-    if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@' || next[0] == ';')
+// that carry it on, up to the next line that starts a key, a value or a comment. `next` and
+// `number` are where the value's first line left the reader.
+static void skip_malformed_value(reg_reader &r, size_t next, int number) {
+  warn(r.warnings, r.file, number, "value skipped: " + r.error->what, "malformed values skipped");
+  r.next = next;
+  r.number = number;
+  while (r.next < r.text->size()) {
+    size_t end = r.text->find('\n', r.next);
+    std::string_view following = trim(std::string_view(*r.text).substr(r.next, end - r.next));
+    if (following.empty() || following[0] == '[' || following[0] == '"' || following[0] == '@' ||
+        following[0] == ';')
       break;
-    ++r.index;
+    next_line(r);
   }
 }
 
-static bool read_value_line(reg_reader &r, const std::string &s, size_t i) {
+static bool read_value_line(reg_reader &r, std::string_view s, size_t i) {
   if (!r.in_key)
     return reader_fail(r, "a value before the first [key] line");
   if (r.key_deleted)
     return reader_fail(r, "a value under a [-key] deletion line");
-  reg_op op;
+  reg_op &op = r.op;
   op.key = r.key;
+  op.name.clear();
+  op.type = 0;
+  op.data.clear();
   op.line = line_number(r);
-  size_t first = r.index;
+  size_t first_next = r.next;
+  int first_number = r.number;
   if (s[i] == '@') {
     ++i;
   } else if (!read_quoted(r, s, i, op.name)) {
-    skip_malformed_value(r, first);
+    skip_malformed_value(r, first_next, first_number);
     return true;
   } else if (char_count(op.name) > max_value_name) {
     return reader_fail(r, "a value name of " + std::to_string(char_count(op.name)) +
@@ -367,23 +418,21 @@ static bool read_value_line(reg_reader &r, const std::string &s, size_t i) {
   if (i >= s.size() || s[i] != '=' || !read_value_data(r, s, i + 1, op)) {
     if (i >= s.size() || s[i] != '=')
       reader_fail(r, "expected '=' after the value name");
-    skip_malformed_value(r, first);
+    skip_malformed_value(r, first_next, first_number);
     return true;
   }
   if (!r.skipping)
-    r.ops->push_back(op);
+    (*r.sink)(op);
   return true;
 }
 
-bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_format format,
-                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error,
-                   std::vector<load_error> *warnings) {
-  reg_reader r{&lines, 0,     first_line, format, file_name, false,
-               false,  false, "",         &ops,   &error,    warnings};
-  for (; r.index < lines.size(); ++r.index) {
-    const std::string &s = lines[r.index];
+// Reads the body of `text` that follows the line numbered `number` ending at `next`.
+// Reads the lines from r.next up to `end`, where a line starts (or the text ends).
+static bool read_lines_to(reg_reader &r, size_t end) {
+  while (r.next < end && next_line(r)) {
+    std::string_view s = r.line;
     size_t i = skip_blanks(s, 0);
-    std::string line = trim(s);
+    std::string_view line = trim(s);
     if (line.empty() || line[0] == ';')
       continue;
     if (line[0] == '[') {
@@ -399,67 +448,145 @@ bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_fo
   return true;
 }
 
-// Splits bytes into lines at LF, dropping a CR before it.
-static std::vector<std::string> split_lines(const std::string &bytes) {
-  std::vector<std::string> lines;
-  std::string current;
-  for (char c : bytes) {
-    if (c == '\n') {
-      if (!current.empty() && current.back() == '\r')
-        current.pop_back();
-      lines.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty())
-    lines.push_back(current);
-  return lines;
+static reg_reader new_reader(const std::string &text, size_t next, int number, reg_format format,
+                             const std::string &file_name, const reg_sink &sink, load_error &error,
+                             std::vector<load_error> *warnings) {
+  return reg_reader{&text, next, {}, number, format, file_name, false,   false,
+                    false, "",   {}, {},     &sink,  &error,    warnings};
 }
 
-// The lines of a UTF-16LE text (without its byte-order mark), each converted to code page 932
-// as the ANSI functions would see it; a line with characters the code page lacks gets a
-// warning.
-static bool utf16_lines(const std::string &text, const std::string &file_name,
-                        std::vector<std::string> &lines, load_error &error,
-                        std::vector<load_error> *warnings) {
+static bool read_body(const std::string &text, size_t next, int number, reg_format format,
+                      const std::string &file_name, const reg_sink &sink, load_error &error,
+                      std::vector<load_error> *warnings) {
+  reg_reader r = new_reader(text, next, number, format, file_name, sink, error, warnings);
+  return read_lines_to(r, text.size());
+}
+
+static reg_sink append_to(std::vector<reg_op> &ops) {
+  return [&ops](const reg_op &op) { ops.push_back(op); };
+}
+
+bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_format format,
+                   const std::string &file_name, std::vector<reg_op> &ops, load_error &error,
+                   std::vector<load_error> *warnings) {
+  std::string text;
+  for (const std::string &line : lines)
+    text += line + '\n';
+  return read_body(text, 0, first_line - 1, format, file_name, append_to(ops), error, warnings);
+}
+
+// ---- From bytes to lines ----------------------------------------------------------------
+
+// Code page 932 text with its lines ended as read_body() wants them: at '\n', a CR before it
+// dropped, and a last line without a line end ended.
+static void append_ansi_lines(const std::string &bytes, std::string &text) {
+  text.reserve(text.size() + bytes.size() + 1);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n')
+      text += bytes[i];
+  if (!text.empty() && text.back() != '\n')
+    text += '\n';
+}
+
+// Appends `size` bytes of UTF-16LE (from a code unit's start) to `text`, one byte a code
+// unit, when they hold ASCII alone (in each code unit the low byte below 0x80, the high byte
+// zero), as nearly every line of an export does; else appends nothing and returns false.
+// Eight bytes at a time, read as one number: the hosted tools run on little-endian machines.
+static bool append_ascii_utf16(const char *bytes, size_t size, std::string &text) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "code units are read in place");
+  size_t at = text.size();
+  text.resize(at + size / 2);
+  char *out = &text[at];
+  uint64_t seen = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8, out += 4) {
+    uint64_t units;
+    std::memcpy(&units, bytes + i, 8);
+    seen |= units;
+    uint32_t four = static_cast<uint32_t>((units & 0xFF) | (units >> 8 & 0xFF00) |
+                                          (units >> 16 & 0xFF0000) | (units >> 24 & 0xFF000000));
+    std::memcpy(out, &four, 4);
+  }
+  for (; i + 1 < size; i += 2) {
+    seen |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) |
+            static_cast<uint64_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    *out++ = bytes[i];
+  }
+  if ((seen & 0xFF80FF80FF80FF80ull) == 0)
+    return true;
+  text.resize(at);
+  return false;
+}
+
+// Where the line that starts at bytes[start] ends: at its line feed (a code unit 0x000A), or
+// at the last code unit when there is none.
+static size_t utf16_line_end(const char *bytes, size_t size, size_t start) {
+  for (size_t from = start; from < size;) {
+    const char *found = static_cast<const char *>(std::memchr(bytes + from, '\n', size - from));
+    if (!found)
+      break;
+    size_t at = static_cast<size_t>(found - bytes);
+    if ((at - start) % 2 == 0 && at + 1 < size && bytes[at + 1] == '\0')
+      return at;
+    from = at + 1;
+  }
+  return start + (size - start) / 2 * 2;
+}
+
+// UTF-16LE text (without its byte-order mark) turned into such lines as Windows' ANSI
+// functions see them, a line at a time; a line with characters the code page lacks gets a
+// warning. A file is handed over in blocks, so only the lines that end in `bytes` are taken
+// (all of them when `last`); returns how many bytes those took.
+static size_t append_utf16_lines(const char *bytes, size_t size, bool last, int &line,
+                                 std::string &text, const std::string &file_name,
+                                 std::vector<load_error> *warnings) {
   size_t start = 0;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    bool line_feed = text[i] == '\n' && text[i + 1] == '\0';
-    if (!line_feed && i + 3 < text.size())
-      continue;
-    size_t end = line_feed ? i : i + 2;
-    if (end - start >= 2 && text[end - 2] == '\r' && text[end - 1] == '\0')
-      end -= 2;
-    std::string converted;
-    if (size_t replaced = utf16le_to_cp932_default(text.substr(start, end - start), converted))
-      warn(warnings, file_name, static_cast<int>(lines.size()) + 1, replaced_text(replaced),
-           replaced_kind);
-    lines.push_back(converted);
-    start = i + 2;
+  while (start + 1 < size) {
+    size_t end = utf16_line_end(bytes, size, start);
+    bool line_feed = end + 1 < size;
+    if (!line_feed && !last)
+      break;
+    size_t stop = end;
+    if (stop - start >= 2 && bytes[stop - 2] == '\r' && bytes[stop - 1] == '\0')
+      stop -= 2;
+    if (!append_ascii_utf16(bytes + start, stop - start, text)) {
+      std::string converted;
+      if (size_t replaced =
+              utf16le_to_cp932_default(std::string(bytes + start, stop - start), converted))
+        warn(warnings, file_name, line, replaced_text(replaced), replaced_kind);
+      text += converted;
+    }
+    text += '\n';
+    ++line;
+    start = line_feed ? end + 2 : end;
   }
-  if (text.size() % 2 != 0)
-    return fail(error, file_name, static_cast<int>(lines.size()) + 1,
-                "the file ends in the middle of a UTF-16 character");
-  return true;
+  return start;
 }
 
-bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_format &format,
-                   std::vector<reg_op> &ops, load_error &error, std::vector<load_error> *warnings) {
-  size_t first_warning = warnings ? warnings->size() : 0;
-  std::vector<std::string> lines;
+// The lines of a whole file's bytes, the header line first; false when the encoding is not
+// one of a .reg file.
+static bool text_lines(const std::string &bytes, const std::string &file_name, std::string &text,
+                       load_error &error, std::vector<load_error> *warnings) {
   if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-    if (!utf16_lines(bytes.substr(2), file_name, lines, error, warnings))
-      return false;
-  } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+    int line = 1;
+    size_t taken = append_utf16_lines(bytes.data() + 2, bytes.size() - 2, true, line, text,
+                                      file_name, warnings);
+    if (taken != bytes.size() - 2)
+      return fail(error, file_name, line, "the file ends in the middle of a UTF-16 character");
+    return true;
+  }
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0)
     return fail(error, file_name, 1,
                 "not an encoding of .reg files: use UTF-16LE with a byte-order mark or code page "
                 "932 text");
-  } else {
-    lines = split_lines(bytes);
-  }
-  std::string header = lines.empty() ? std::string() : trim(lines[0]);
+  append_ansi_lines(bytes, text);
+  return true;
+}
+
+// The format the header line (the text's first) names; false when it names none.
+static bool read_header(const std::string &text, const std::string &file_name, reg_format &format,
+                        load_error &error) {
+  std::string_view header = trim(std::string_view(text).substr(0, text.find('\n')));
   if (header == header4)
     format = reg_format_regedit4;
   else if (header == header5)
@@ -467,31 +594,198 @@ bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_f
   else
     return fail(error, file_name, 1,
                 std::string("the first line must be \"") + header4 + "\" or \"" + header5 + "\"");
-  lines.erase(lines.begin());
-  bool read = read_reg_body(lines, 2, format, file_name, ops, error, warnings);
-  if (warnings) // those of the conversion came first: in line order with the others
-    std::stable_sort(warnings->begin() + static_cast<std::ptrdiff_t>(first_warning),
-                     warnings->end(),
+  return true;
+}
+
+// Checks the header line and reads the body after it.
+static bool read_lines(const std::string &text, const std::string &file_name, reg_format &format,
+                       const reg_sink &sink, load_error &error, std::vector<load_error> *warnings) {
+  return read_header(text, file_name, format, error) &&
+         read_body(text, text.find('\n') + 1, 1, format, file_name, sink, error, warnings);
+}
+
+// The warnings of the conversion come first: they are put in line order with the others.
+static void sort_warnings(std::vector<load_error> *warnings, size_t first) {
+  if (warnings)
+    std::stable_sort(warnings->begin() + static_cast<std::ptrdiff_t>(first), warnings->end(),
                      [](const load_error &a, const load_error &b) { return a.line < b.line; });
+}
+
+bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_format &format,
+                   std::vector<reg_op> &ops, load_error &error, std::vector<load_error> *warnings) {
+  size_t first_warning = warnings ? warnings->size() : 0;
+  std::string text;
+  if (!text_lines(bytes, file_name, text, error, warnings))
+    return false;
+  bool read = read_lines(text, file_name, format, append_to(ops), error, warnings);
+  sort_warnings(warnings, first_warning);
   return read;
 }
 
-bool read_reg_file(const std::string &path, reg_format &format, std::vector<reg_op> &ops,
-                   load_error &error, std::vector<load_error> *warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return fail(error, path, 0, "cannot be read");
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return read_reg_text(bytes.str(), path, format, ops, error, warnings);
+static const size_t file_block = 1 << 22;
+
+// Moves the `kept` bytes at the end of `buffer` (a line that goes on) to its start and reads
+// up to file_block more after them; returns how many bytes the buffer now holds, and whether
+// the file goes on in `more`. The buffer grows only for a line longer than a block.
+static size_t read_block(std::FILE *file, std::vector<char> &buffer, size_t used, size_t kept,
+                         bool &more) {
+  if (kept > 0) // the first block has no buffer to move in yet
+    std::memmove(buffer.data(), buffer.data() + used - kept, kept);
+  if (buffer.size() < kept + file_block) {
+    buffer.reserve(kept + file_block); // no more: a vector would double
+    buffer.resize(kept + file_block);
+  }
+  size_t got = std::fread(buffer.data() + kept, 1, file_block, file);
+  more = got == file_block;
+  return kept + got;
 }
 
-// regedit writes keys in name order, so a control set's content under CurrentControlSet comes
-// before SYSTEM\Select, whose "Current" names the numbered set that CurrentControlSet stands
-// for. Select's values are therefore set first, wherever the file has them.
-static bool select_value(const reg_op &op) {
-  return op.kind == reg_op::set_value && ascii_iequal(op.key, "SYSTEM\\Select");
+// Where the last key section that `text` may not hold whole starts: at its last key line
+// after an empty line, as regedit separates sections (so that no value's continuation lines
+// go on past it); `from` when there is none after it.
+static size_t last_section(const std::string &text, size_t from) {
+  size_t at = text.rfind("\n\n[");
+  return at == std::string::npos || at + 2 <= from ? from : at + 2;
 }
+
+bool read_reg_file(const std::string &path, reg_format &format, const reg_sink &sink,
+                   load_error &error, std::vector<load_error> *warnings) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (!file)
+    return fail(error, path, 0, "cannot be read");
+  size_t first_warning = warnings ? warnings->size() : 0;
+  std::vector<char> buffer;
+  bool more = true;
+  size_t used = read_block(file, buffer, 0, 0, more);
+  std::string text;
+  // A Unicode file, a Windows 10 export of hundreds of megabytes, is converted and read a
+  // block at a time: the text holds the key sections that the blocks so far have completed,
+  // and is emptied as they are read. A code page 932 file (Windows 98's exports) is read
+  // whole.
+  bool unicode = used >= 2 && buffer[0] == '\xFF' && buffer[1] == '\xFE';
+  bool read = true;
+  if (unicode) {
+    int line = 1;
+    size_t at = 2;
+    bool header = false;
+    // The format is the header's, taken when the first block is in.
+    reg_reader r = new_reader(text, 0, 1, reg_format_regedit5, path, sink, error, warnings);
+    for (;;) {
+      at += append_utf16_lines(buffer.data() + at, used - at, !more, line, text, path, warnings);
+      if (!header && !text.empty()) {
+        read = read_header(text, path, format, error);
+        r.format = format;
+        r.next = text.find('\n') + 1;
+        header = true;
+      }
+      if (header && read) {
+        read = read_lines_to(r, more ? last_section(text, r.next) : text.size());
+        text.erase(0, r.next);
+        r.next = 0;
+      }
+      if (!more || !read)
+        break;
+      used = read_block(file, buffer, used, used - at, more);
+      at = 0;
+    }
+    if (read && !header)
+      read = read_header(text, path, format, error);
+    if (read && at != used)
+      read = fail(error, path, line, "the file ends in the middle of a UTF-16 character");
+  } else {
+    std::string bytes(buffer.data(), used);
+    while (more) {
+      used = read_block(file, buffer, used, 0, more);
+      bytes.append(buffer.data(), used);
+    }
+    read = text_lines(bytes, path, text, error, warnings);
+    bytes = std::string();
+    read = read && read_lines(text, path, format, sink, error, warnings);
+  }
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed)
+    return fail(error, path, 0, "cannot be read");
+  sort_warnings(warnings, first_warning);
+  return read;
+}
+
+bool read_reg_file(const std::string &path, reg_format &format, reg_op_list &ops, load_error &error,
+                   std::vector<load_error> *warnings) {
+  return read_reg_file(
+      path, format, [&ops](const reg_op &op) { add_reg_op(ops, op); }, error, warnings);
+}
+
+// ---- Keeping operations -----------------------------------------------------------------
+
+// Each operation: kind, whether its key follows, type and line, then its key (where it is
+// not that of the operation before), name and data, each after its length.
+static const size_t reg_op_block = 1 << 20;
+
+static void put_number(std::string &block, uint32_t n) {
+  char bytes[4];
+  std::memcpy(bytes, &n, 4);
+  block.append(bytes, 4);
+}
+
+static void put_text(std::string &block, const std::string &text) {
+  put_number(block, static_cast<uint32_t>(text.size()));
+  block += text;
+}
+
+void add_reg_op(reg_op_list &list, const reg_op &op) {
+  bool new_key = list.count == 0 || op.key != list.last_key;
+  size_t size =
+      2 + 4 + 4 + (new_key ? 4 + op.key.size() : 0) + 4 + op.name.size() + 4 + op.data.size();
+  if (list.blocks.empty() || list.blocks.back().size() + size > list.blocks.back().capacity()) {
+    list.blocks.emplace_back();
+    list.blocks.back().reserve(std::max(size, reg_op_block));
+  }
+  std::string &block = list.blocks.back();
+  block += static_cast<char>(op.kind);
+  block += static_cast<char>(new_key);
+  put_number(block, op.type);
+  put_number(block, static_cast<uint32_t>(op.line));
+  if (new_key) {
+    put_text(block, op.key);
+    list.last_key = op.key;
+  }
+  put_text(block, op.name);
+  put_text(block, op.data);
+  ++list.count;
+}
+
+static uint32_t take_number(const std::string &block, size_t &at) {
+  uint32_t n = 0;
+  std::memcpy(&n, block.data() + at, 4);
+  at += 4;
+  return n;
+}
+
+static void take_text(const std::string &block, size_t &at, std::string &text) {
+  uint32_t size = take_number(block, at);
+  text.assign(block, at, size);
+  at += size;
+}
+
+void for_each_reg_op(const reg_op_list &list, const std::function<void(const reg_op &)> &visit) {
+  reg_op op;
+  for (const std::string &block : list.blocks)
+    for (size_t at = 0; at < block.size();) {
+      op.kind = static_cast<reg_op::kind_t>(block[at]);
+      bool new_key = block[at + 1] != 0;
+      at += 2;
+      op.type = take_number(block, at);
+      op.line = static_cast<int>(take_number(block, at));
+      if (new_key)
+        take_text(block, at, op.key);
+      take_text(block, at, op.name);
+      take_text(block, at, op.data);
+      visit(op);
+    }
+}
+
+// ---- Applying ---------------------------------------------------------------------------
 
 static void apply_op(const reg_op &op) {
   switch (op.kind) {
@@ -511,12 +805,45 @@ static void apply_op(const reg_op &op) {
   }
 }
 
+// regedit writes keys in name order, so a control set's content under CurrentControlSet comes
+// before SYSTEM\Select, whose "Current" names the numbered set that CurrentControlSet stands
+// for. Select's values are therefore set first, wherever the file has them.
+static bool select_value(const reg_op &op) {
+  return op.kind == reg_op::set_value && ascii_iequal(op.key, "SYSTEM\\Select");
+}
+
 void apply_reg(const std::vector<reg_op> &ops) {
   for (const reg_op &op : ops)
     if (select_value(op))
       apply_op(op);
   for (const reg_op &op : ops)
     apply_op(op);
+}
+
+void apply_reg(const reg_op_list &ops) {
+  for_each_reg_op(ops, [](const reg_op &op) {
+    if (select_value(op))
+      apply_op(op);
+  });
+  for_each_reg_op(ops, apply_op);
+}
+
+void apply_reg(const reg_op &op, sim::registry_tree &tree) {
+  switch (op.kind) {
+  case reg_op::add_key:
+    if (!op.key.empty())
+      sim::tree_add_key(tree, op.key);
+    break;
+  case reg_op::delete_key:
+    sim::tree_delete_key(tree, op.key);
+    break;
+  case reg_op::set_value:
+    sim::tree_set_value(tree, op.key, op.name, op.type, op.data);
+    break;
+  case reg_op::delete_value:
+    sim::tree_delete_value(tree, op.key, op.name);
+    break;
+  }
 }
 
 // ---- Writing ----------------------------------------------------------------------------
@@ -596,10 +923,9 @@ static bool writable_name(const std::string &name) {
   return name.find_first_of("\r\n") == std::string::npos;
 }
 
-// One key's section: its line and its values.
-static bool write_key(reg_format format, const std::string &path,
-                      const std::vector<sim::reg_value_data> &values, std::string &text,
-                      std::string &problem) {
+bool write_reg_key(reg_format format, const std::string &path,
+                   const std::vector<sim::reg_value_data> &values, std::string &text,
+                   std::string &problem) {
   if (!writable_name(path)) {
     problem = "the key name '" + path + "' holds a line break";
     return false;
@@ -620,7 +946,7 @@ bool write_reg(reg_format format, std::string &bytes, std::string &problem) {
   std::string text = std::string(format == reg_format_regedit4 ? header4 : header5) + "\r\n\r\n";
   bool written = true;
   sim::reg_visit("", [&](const std::string &path, const std::vector<sim::reg_value_data> &values) {
-    written = written && write_key(format, path, values, text, problem);
+    written = written && write_reg_key(format, path, values, text, problem);
   });
   if (!written)
     return false;

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "platform/windows_api.h"
+#include "sim/sim.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,7 +46,27 @@ std::string describe_warning(const load_error &warning);
 bool read_reg_text(const std::string &bytes, const std::string &file_name, reg_format &format,
                    std::vector<reg_op> &ops, load_error &error,
                    std::vector<load_error> *warnings = nullptr);
-bool read_reg_file(const std::string &path, reg_format &format, std::vector<reg_op> &ops,
+// Operations in order, as a machine description keeps them. A registry export of Windows 10
+// holds millions, which as reg_op objects would take several times the file's size, so they
+// are packed into blocks of bytes, a value's key kept only where it changes.
+struct reg_op_list {
+  std::vector<std::string> blocks;
+  size_t count = 0;
+  std::string last_key; // that of the last operation added
+};
+void add_reg_op(reg_op_list &list, const reg_op &op);
+// Calls `visit` with each operation in order (the same object each time, filled anew).
+void for_each_reg_op(const reg_op_list &list, const std::function<void(const reg_op &)> &visit);
+
+// Where the operations of a file go as they are read, in file order.
+using reg_sink = std::function<void(const reg_op &)>;
+
+// Reads a .reg file and appends its operations to `ops`, or hands each to `sink`. A Unicode
+// file is read a block at a time: what it held before a line that cannot be read has been
+// handed on when the error is reported.
+bool read_reg_file(const std::string &path, reg_format &format, reg_op_list &ops, load_error &error,
+                   std::vector<load_error> *warnings = nullptr);
+bool read_reg_file(const std::string &path, reg_format &format, const reg_sink &sink,
                    load_error &error, std::vector<load_error> *warnings = nullptr);
 // Reads the lines of a .reg body without its header line (code page 932), numbered from
 // `first_line`; `format` decides how hex(1), hex(2) and hex(7) data are encoded.
@@ -54,8 +76,16 @@ bool read_reg_body(const std::vector<std::string> &lines, int first_line, reg_fo
 
 // Applies the operations to the simulated machine, as importing the file would.
 void apply_reg(const std::vector<reg_op> &ops);
+void apply_reg(const reg_op_list &ops);
+// Applies one operation to keys apart from the machine (sim::registry_tree).
+void apply_reg(const reg_op &op, sim::registry_tree &tree);
 
 // The simulated machine's registry (aliases such as CurrentControlSet left out: they show
 // the same keys twice) as the bytes of a .reg file. False, with `problem` set, when a name
 // cannot be written in the format.
 bool write_reg(reg_format format, std::string &bytes, std::string &problem);
+// One key's section as write_reg writes it, appended to `text` (code page 932): its [key] line
+// (`path` below HKEY_LOCAL_MACHINE), its value lines and a blank line.
+bool write_reg_key(reg_format format, const std::string &path,
+                   const std::vector<sim::reg_value_data> &values, std::string &text,
+                   std::string &problem);

@@ -378,6 +378,9 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   if (!load_machine(o, io, m) || !check_outputs(o, m, io))
     return 2;
   apply_machine(m);
+  // The registry is the simulation's now: the operations kept for it (tens of megabytes for a
+  // snapshot at real size) go before the run, which can use their memory.
+  m.registry = reg_op_list();
   load_error error;
   if (!check_machine(m, error)) {
     std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());

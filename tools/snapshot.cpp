@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -224,7 +225,7 @@ static bool read_registry(snapshot_reader &r, const std::string &name, const std
     not_known(r, machine_unknown::contents, true, branch, why);
     return true;
   }
-  return add_reg_file(*r.machine, p.string(), *r.error);
+  return add_reg_export(*r.machine, p.string(), *r.error);
 }
 
 // ---- Listings ---------------------------------------------------------------------------
@@ -361,10 +362,13 @@ static bool read_folder(snapshot_reader &r, const std::string &listing_name, std
   std::map<std::string, DWORD> attributes_by_name;
   for (const listed_file &f : attributes.files)
     attributes_by_name[ascii_upper(f.name)] = f.attributes;
-  // A name that attrib shows and dir does not (a short name on Windows 98) is a file too.
+  // A name that attrib shows and dir does not (a short name on Windows 98) is a file too. The
+  // names are looked up upper-cased: system32 holds thousands of files.
+  std::set<std::string> listed;
+  for (const listed_file &n : names.files)
+    listed.insert(ascii_upper(n.name));
   for (const listed_file &f : attributes.files)
-    if (std::none_of(names.files.begin(), names.files.end(),
-                     [&](const listed_file &n) { return ascii_iequal(n.name, f.name); }))
+    if (listed.insert(ascii_upper(f.name)).second)
       names.files.push_back(f);
   for (const listed_file &f : names.files) {
     std::string path = folder + "\\" + f.name;
