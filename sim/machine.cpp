@@ -257,6 +257,7 @@ std::vector<std::string> leaks() {
                   " device(s)");
   for (auto &i : mm.infs)
     out.push_back("open INF " + i.second.name);
+  files_leaks(out);
   for (auto &b : mm.blocks)
     out.push_back("local memory block of " + std::to_string(b.second) + " byte(s)");
   process_leaks(out);
