@@ -224,6 +224,9 @@ int check_option(const char *command_tail) {
 }
 
 int restart_needed() {
+  // What Windows finishes only at the next restart needs that restart, in either removal.
+  if (get_restart_pending())
+    return 1;
   // Any nonzero flag counts, a failure mark included: something of the driver may be loaded.
   for (int model = 0; model < MODEL_COUNT; ++model) {
     if (get_mode() == MODE_WIN98 && get_win98_registry_status(model) != 0)

@@ -11,10 +11,13 @@ static int succeeded(LONG error, const char *caption) {
   return 0;
 }
 
-HKEY open_key(const library_table &advapi32, HKEY parent, const char *path, REGSAM access) {
+HKEY open_key(const library_table &advapi32, HKEY parent, const char *path, REGSAM access,
+              LONG *error) {
   HKEY key = nullptr;
-  LONG error = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
-  return error == ERROR_SUCCESS ? key : nullptr;
+  LONG result = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
+  if (error)
+    *error = result;
+  return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 HKEY open_key_reported(const library_table &advapi32, HKEY parent, const char *path,

@@ -5,9 +5,10 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 
-// The key, or null when it does not open (the caller decides whether that is worth a word).
+// The key, or null when it does not open (the caller decides whether that is worth a word);
+// `error`, when given, receives RegOpenKeyExA's result.
 HKEY open_key(const library_table &advapi32, HKEY parent, const char *path,
-              REGSAM access = KEY_ALL_ACCESS);
+              REGSAM access = KEY_ALL_ACCESS, LONG *error = nullptr);
 // The same; a failure is reported under "Function : RegOpenKeyEx()".
 HKEY open_key_reported(const library_table &advapi32, HKEY parent, const char *path,
                        REGSAM access = KEY_ALL_ACCESS);

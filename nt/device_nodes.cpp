@@ -100,10 +100,25 @@ int walk_model_devices(int model, const device_visitor &visitor) {
   return 1;
 }
 
+// Whether the class installer, after removing the instance, asks for a restart: Windows could
+// not stop the device (its port is open, say) and finishes the removal at the next restart.
+// Without SetupDiGetDeviceInstallParamsA, or when the parameters cannot be read, nothing says
+// so; the removal itself succeeded either way, so neither case is reported.
+static int removal_needs_restart(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  if (!BOUND_PRESENT(nt_setupapi_table, SetupDiGetDeviceInstallParamsA))
+    return 0;
+  SP_DEVINSTALL_PARAMS_A params = {};
+  params.cbSize = sizeof params;
+  return BOUND(nt_setupapi_table, SetupDiGetDeviceInstallParamsA)(set, record, &params) &&
+         (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
 // The last matching instance decides the outcome.
 static void remove_instance(HDEVINFO set, PSP_DEVINFO_DATA record, void *outcome) {
   if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, record)) {
     *static_cast<int *>(outcome) = STATUS_REMOVED;
+    if (removal_needs_restart(set, record))
+      set_restart_pending(1);
   } else {
     report_system_error(GetLastError(), caption_call_class_installer);
     *static_cast<int *>(outcome) = STATUS_FAILED;
