@@ -61,6 +61,12 @@ static std::string change_line(const sim::change &c, const std::string &function
   case sim::change::package_removed:
     fields = "\"package removed\",\"folder\":" + json_text(c.subject);
     break;
+  case sim::change::file_deleted_at_restart:
+    fields = "\"file deleted at restart\",\"file\":" + json_text(c.subject);
+    break;
+  case sim::change::device_removed_at_restart:
+    fields = "\"device removed at restart\",\"device\":" + json_text(c.subject);
+    break;
   }
   return "{\"event\":" + fields + ",\"call\":" + json_text(function) + "}\n";
 }

@@ -10,6 +10,12 @@
 //   {"event":"attributes set","file":P,"call":F}
 //   {"event":"device removed","device":I,"call":F}
 //   {"event":"package removed","folder":P,"call":F}  a driver package's folder in the store
+//   {"event":"file deleted at restart","file":P,"call":F}
+//                              a file in use, scheduled with MoveFileExA: it stays until
+//                              Windows deletes it at the next restart
+//   {"event":"device removed at restart","device":I,"call":F}
+//                              removed, and Windows asked for a restart to finish the removal
+//                              (it could not stop the device)
 //   {"event":"not known","subject":S,"why":W}
 //                              after the run's events: the run used S (a key, file or INF),
 //                              which the snapshot could not show; W says what is not known

@@ -9,7 +9,7 @@
 //     device instances         SetupDiGetClassDevsA after the scan
 //     service keys             RegOpenKeyExA of CurrentControlSet\Services
 //     driver and INF files     GetWindowsDirectoryA after the device or service step
-//     OEM INF copies           SetupOpenInfFileA after the file step
+//     OEM INF copies           FindFirstFileA after the file step
 //   Windows 98 family
 //     detection (models 1, 2)  RegOpenKeyExA of Enum\<the model's hardware id>
 //     Enum entries             the same key again (model 0: its first opening)
@@ -83,6 +83,8 @@ struct group {
   std::vector<item> values;
   std::vector<folder_items> folders;
   std::unordered_map<std::string, size_t> folder_index;
+  std::vector<folder_items> restart_folders; // files deleted at the next restart
+  std::unordered_map<std::string, size_t> restart_folder_index;
   std::vector<item> attributes;
   size_t last_key_call = static_cast<size_t>(-1);
   bool used = false;
@@ -339,7 +341,7 @@ static void next_nt_position(const sim::call &c, position &p) {
   } else if (c.function == "GetWindowsDirectoryA" &&
              (p.step == step_devices || p.step == step_services)) {
     p.step = step_nt_files;
-  } else if (c.function == "SetupOpenInfFileA" && p.step == step_nt_files) {
+  } else if (c.function == "FindFirstFileA" && p.step == step_nt_files) {
     p.step = step_oem_infs;
   }
 }
@@ -400,7 +402,8 @@ struct summary_state {
   std::vector<failure> failures;
   std::vector<kept_file> attributes;
   std::vector<uninstall_call> uninstalls;
-  std::unordered_set<std::string> deleted_files; // upper-cased
+  std::unordered_set<std::string> deleted_files; // upper-cased, at restart included
+  bool restart_asked = false;                    // something is finished only at the next restart
 };
 
 } // namespace
@@ -414,6 +417,20 @@ static group &group_of(summary_state &s, const position &p) {
 static std::string folder_of(const std::string &path) {
   size_t slash = rfind_char_of(path, "\\");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A file listed under its folder, the folders in the order they first appear.
+static void add_file(std::vector<folder_items> &folders,
+                     std::unordered_map<std::string, size_t> &index, const std::string &path,
+                     unsigned owners, int model) {
+  std::string folder = folder_of(path);
+  auto it = index.find(ascii_upper(folder));
+  if (it == index.end()) {
+    it = index.emplace(ascii_upper(folder), folders.size()).first;
+    folders.push_back(folder_items{folder, {}});
+  }
+  folders[it->second].files.push_back(
+      item{display_utf8(path.substr(folder.size())), owners, model});
 }
 
 static void take_change(summary_state &s, const sim::change &c, const position &p) {
@@ -443,18 +460,22 @@ static void take_change(summary_state &s, const sim::change &c, const position &
                             value_owners(s.run.owners, below_hklm(c.subject)), p.model});
     break;
   }
-  case sim::change::file_deleted: {
-    std::string folder = folder_of(c.subject);
-    auto it = g.folder_index.find(ascii_upper(folder));
-    if (it == g.folder_index.end()) {
-      it = g.folder_index.emplace(ascii_upper(folder), g.folders.size()).first;
-      g.folders.push_back(folder_items{folder, {}});
-    }
-    g.folders[it->second].files.push_back(item{display_utf8(c.subject.substr(folder.size())),
-                                               file_owners(s.run.owners, c.subject), p.model});
+  case sim::change::device_removed_at_restart:
+    g.devices.push_back(item{display_utf8(c.subject) +
+                             "  (Windows could not stop it: it finishes the removal at the "
+                             "restart it asked for)"});
+    s.restart_asked = true;
+    break;
+  case sim::change::file_deleted:
+    add_file(g.folders, g.folder_index, c.subject, file_owners(s.run.owners, c.subject), p.model);
     s.deleted_files.insert(ascii_upper(c.subject));
     break;
-  }
+  case sim::change::file_deleted_at_restart:
+    add_file(g.restart_folders, g.restart_folder_index, c.subject,
+             file_owners(s.run.owners, c.subject), p.model);
+    s.deleted_files.insert(ascii_upper(c.subject));
+    s.restart_asked = true;
+    break;
   case sim::change::attributes_set:
     s.attributes.push_back(kept_file{c.subject, p});
     break;
@@ -592,6 +613,10 @@ static void render_group(const summary_state &s, const group &g, std::string &ou
   list(s, out, "registry values deleted", g.values, "    ");
   for (const folder_items &f : g.folders)
     list(s, out, ("files deleted in " + display_utf8(f.folder)).c_str(), f.files, "    ");
+  for (const folder_items &f : g.restart_folders)
+    list(s, out,
+         ("files in use, deleted at restart (scheduled) in " + display_utf8(f.folder)).c_str(),
+         f.files, "    ");
 }
 
 static const char *subject_word(const std::string &function) {
@@ -694,7 +719,7 @@ static void render_not_known(const run_view &run, bool colour, std::string &out)
 }
 
 std::string render_summary(const run_view &run, bool colour) {
-  summary_state s{run, {}, {}, {}, {}, {}, {}};
+  summary_state s{run, {}, {}, {}, {}, {}, {}, false};
   walk(s);
   std::string out = paint(colour, cyan, "Models:") + "\n";
   for (int model = 0; model < MODEL_COUNT; ++model)
@@ -706,7 +731,7 @@ std::string render_summary(const run_view &run, bool colour) {
     for (int step = 0; step < step_count; ++step) {
       const group &g = s.groups[model][step];
       if (!g.used || (g.devices.empty() && g.packages.empty() && g.keys.empty() &&
-                      g.values.empty() && g.folders.empty()))
+                      g.values.empty() && g.folders.empty() && g.restart_folders.empty()))
         continue;
       position p{model < MODEL_COUNT ? model : -1, step};
       removals += paint(colour, cyan, place(p) + ":") + "\n";
@@ -718,6 +743,9 @@ std::string render_summary(const run_view &run, bool colour) {
     out += "Nothing on the machine was removed.\n";
   else
     out += paint(colour, bold, "What the run removed, by model and step:") + "\n" + removals;
+  if (s.restart_asked)
+    out += "\nWindows finishes part of the removal only at the next restart (listed above as "
+           "such).\n";
   render_failures(s, colour, out);
   render_kept(s, colour, out);
   render_not_known(run, colour, out);
