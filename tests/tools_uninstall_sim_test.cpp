@@ -114,13 +114,15 @@ TEST(uninstall_sim, built_in_machines_run_to_the_end) {
        false,
        "clean-win98"},
       {"win7", "--complete", {consent_box, restart_box}, 0, true, "clean-win2000"},
+      // The driver file held open is deleted at restart, without a box.
       {"win2000-failing",
        "--complete",
-       {consent_box, error_box(ERROR_ACCESS_DENIED, caption_reg_open_key_ex),
-        error_box(ERROR_SHARING_VIOLATION, caption_delete_file), restart_box},
+       {consent_box, error_box(ERROR_ACCESS_DENIED, caption_reg_open_key_ex), restart_box},
        0,
        true,
        "clean-win2000"},
+      // Its summary below lists all that the run changed.
+      {"win11", "", {consent_box, restart_box}, 0, true, nullptr},
   };
   for (const machine_row &r : rows) {
     SCOPED_TRACE(std::string(r.machine) + " " + r.word);
@@ -133,7 +135,8 @@ TEST(uninstall_sim, built_in_machines_run_to_the_end) {
               std::string::npos);
     EXPECT_TRUE(sim::leaks().empty());
     EXPECT_EQ(run.out.find("Left open"), std::string::npos);
-    expect_other_hardware_intact(r.clean);
+    if (r.clean)
+      expect_other_hardware_intact(r.clean);
   }
 }
 
