@@ -122,6 +122,42 @@ def registry_changes(before, after):
     return removed, added, values
 
 
+# Where Windows, and Wine, keep the files to delete at the next restart: REG_MULTI_SZ pairs of
+# "\\??\\" + the file's path and the new name, empty for a deletion.
+SESSION_MANAGER = "hklm\\system\\currentcontrolset\\control\\session manager"
+PENDING_VALUE = "pendingfilerenameoperations"
+
+
+def multi_strings(data):
+    """The strings of a REG_MULTI_SZ value as `reg export` writes it (hex(7):...), empty ones
+    included, without the list's closing terminator."""
+    if data is None:
+        return []
+    if not data[1].startswith("hex(7):"):
+        raise ValueError(f"{PENDING_VALUE} is no REG_MULTI_SZ: {data[1]!r}")
+    raw = bytes(int(byte, 16) for byte in data[1][7:].split(",") if byte)
+    text = raw.decode("utf-16-le")
+    if text.endswith("\0\0"):
+        text = text[:-1]  # the list's terminator after the last string's
+    return text.split("\0")[:-1] if text.endswith("\0") else text.split("\0")
+
+
+def pending_problems(sc, old, new):
+    """The pending-deletion value gained exactly the scenario's pending files."""
+    old_entries, new_entries = multi_strings(old), multi_strings(new)
+    problems = []
+    added = len([e for e in new_entries if e]) - len([e for e in old_entries if e])
+    if added != len(sc.pending_files):
+        problems.append(f"{added} files scheduled for deletion at restart, want "
+                        f"{len(sc.pending_files)}: {new_entries}")
+    for path in sc.pending_files:
+        wanted = "\\??\\" + wine.machine_windows_path(path)
+        if not any(entry.lower() == wanted.lower() and following == ""
+                   for entry, following in zip(new_entries, new_entries[1:] + [""])):
+            problems.append(f"file not scheduled for deletion at restart: {path}")
+    return problems
+
+
 def compare_state(sc, before, after, under_wine=True):
     problems = []
     removed, added, values = registry_changes(before["registry"], after["registry"])
@@ -140,14 +176,22 @@ def compare_state(sc, before, after, under_wine=True):
     for key, name in sorted(gone_values):
         if name not in before["registry"].get(key, {}):
             problems.append(f"value expected to go was never there: {key} {name}")
+    pending_seen = False
     for key, name, old, new in values:
         if (key, name) in gone_values and new is None:
+            continue
+        if (key, name) == (SESSION_MANAGER, PENDING_VALUE) and sc.pending_files:
+            pending_seen = True
+            problems += pending_problems(sc, old, new)
             continue
         problems.append(f"value {key} {name} changed: {old and old[1]} -> {new and new[1]}")
     for key, name in sorted(gone_values):
         if name in after["registry"].get(key, {}):
             problems.append(f"value still there: {key} {name}")
-    normal_files = {wine.machine_file_key(path) for path in sc.normal_files
+    if sc.pending_files and not pending_seen:
+        problems.append(f"nothing scheduled for deletion at restart: {PENDING_VALUE} unchanged")
+    # A file deleted at restart stays for now, its attributes set to normal first.
+    normal_files = {wine.machine_file_key(path) for path in sc.normal_files + sc.pending_files
                     if not (under_wine and path in sc.wine_gone_files)}
     for path in sorted(normal_files):
         if path not in before["files"] or not after["files"].get(path, (0, False))[1]:
@@ -244,9 +288,11 @@ def rehearsed_way(sc, arches):
     """The way whose prefix is also snapshotted and rehearsed: the first one played here in
     which the uninstaller does the work. The snapshot shows the machine, not how the release was
     copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
-    A recorded scenario has nothing to compare."""
+    A recorded scenario has nothing to compare, nor has one whose run depends on a file held
+    open."""
     ways = [way for way in sc.ways if way not in REFUSING_WAYS and WAYS[way]["arch"] in arches]
-    return ways[0] if ways and not sc.record else None
+    # A snapshot cannot show that a program holds a file open: the rehearsal would delete it.
+    return ways[0] if ways and not sc.record and not sc.held_files else None
 
 
 # The scenarios whose machine is also snapshotted from a 32-bit prompt on 64-bit Windows: one
@@ -507,7 +553,9 @@ def play(sc, way, base, work, build, arches):
                       "files": wine.file_snapshot(prefix)}
         # A recorded run declines every box after the scripted ones.
         answers = ",".join(sc.answers() + (["DECLINE*"] if sc.record else [])) or "-"
-        args = [wine.windows_path(prefix, os.path.join(tools, "harness.exe")), answers,
+        holds = [argument for path in sc.held_files
+                 for argument in ("--hold", wine.machine_windows_path(path))]
+        args = [wine.windows_path(prefix, os.path.join(tools, "harness.exe")), *holds, answers,
                 wine.windows_path(prefix, os.path.join(tools, setup["program"]))]
         result = wine.run(prefix, *args + ([sc.word] if sc.word is not None else []), relay=True)
         shutil.rmtree(tools)

@@ -48,6 +48,15 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     wine-gone file %WINDIR%\x  this file is deleted under Wine only, where Wine differs from
                                Windows (the scenario says why); the hosted test and the
                                rehearsal follow Windows and keep it
+    hold file %SYSTEM%\x.sys   the harness holds this file open, sharing read access only, while
+                               the program runs (a program that has it open): deleting it
+                               fails with a sharing violation; on the simulated machine of the
+                               hosted test its deletion fails so. A snapshot cannot show an
+                               open file, so such a scenario is not rehearsed
+    pending file %SYSTEM%\x.sys this file stays, scheduled for deletion at the next restart:
+                               Windows (and Wine) add it to PendingFileRenameOperations of
+                               HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, the only
+                               change of that key the run may make
     normal file %SYSTEM%\x.sys this file stays, its attributes set to normal (FILE_ATTRIBUTE_NORMAL);
                                Wine keeps no archive attribute on a Linux file system: there
                                only a read-only file shows the change (it becomes writable)
@@ -113,6 +122,8 @@ class Scenario:
         self.gone_files = []
         self.wine_gone_files = []
         self.normal_files = []
+        self.held_files = []
+        self.pending_files = []
         self.record = False
         self.messages = []       # (error code, text): the machine's system texts
 
@@ -238,6 +249,10 @@ def parse(name, text, folder="."):
                 scenario.wine_gone_files.append(rest[5:].strip())
             elif directive == "normal" and rest.startswith("file "):
                 scenario.normal_files.append(rest[5:].strip())
+            elif directive == "hold" and rest.startswith("file "):
+                scenario.held_files.append(rest[5:].strip())
+            elif directive == "pending" and rest.startswith("file "):
+                scenario.pending_files.append(rest[5:].strip())
             elif directive == "record":
                 scenario.record = True
             else:
