@@ -46,7 +46,9 @@ struct scenario {
   std::vector<std::string> gone_keys;
   std::vector<std::pair<std::string, std::string>> gone_values;
   std::vector<std::string> gone_files;
-  std::vector<std::string> normal_files; // stay, with their attributes set to normal
+  std::vector<std::string> normal_files;  // stay, with their attributes set to normal
+  std::vector<std::string> held_files;    // a program holds them open while the run goes on
+  std::vector<std::string> pending_files; // stay, deleted at the next restart
 };
 
 std::string trim(const std::string &s) {
@@ -218,6 +220,10 @@ void parse_scenario(const std::string &path, scenario &sc) {
       }
     } else if (directive == "normal" && starts_with(rest, "file ")) {
       sc.normal_files.push_back(trim(rest.substr(5)));
+    } else if (directive == "hold" && starts_with(rest, "file ")) {
+      sc.held_files.push_back(trim(rest.substr(5)));
+    } else if (directive == "pending" && starts_with(rest, "file ")) {
+      sc.pending_files.push_back(trim(rest.substr(5)));
     } else if (directive == "record") {
       sc.record = true;
     } else {
@@ -313,6 +319,9 @@ void set_up_machine(const scenario &sc) {
     machine.files.push_back(entry);
   }
   apply_machine(machine);
+  // Held open without delete sharing, the file cannot be deleted on any version.
+  for (const std::string &file : sc.held_files)
+    sim::file_deny_delete(machine_path(sc, file), ERROR_SHARING_VIOLATION);
   for (const auto &message : sc.messages)
     sim::set_message_text(message.first, cp932(message.second));
 }
@@ -419,8 +428,11 @@ void expect_changes(const scenario &sc, const snapshot &before, const snapshot &
     gone_files.insert(path);
     EXPECT_TRUE(before.files.count(path)) << "file expected to go was never there: " << file;
   }
+  // A file deleted at restart stays for now, its attributes set to normal first.
+  std::vector<std::string> stay_normal = sc.normal_files;
+  stay_normal.insert(stay_normal.end(), sc.pending_files.begin(), sc.pending_files.end());
   std::set<std::string> normal_files;
-  for (const std::string &file : sc.normal_files) {
+  for (const std::string &file : stay_normal) {
     std::string path = lower(machine_path(sc, file));
     normal_files.insert(path);
     EXPECT_TRUE(before.files.count(path)) << "file expected to stay was never there: " << file;
@@ -514,6 +526,13 @@ TEST_P(e2e_scenario, plays_on_the_simulation_as_under_wine) {
     ASSERT_TRUE(sc.has_exit_code);
     EXPECT_EQ(exit_code, sc.exit_code);
     expect_changes(sc, before, take_snapshot());
+    std::vector<std::string> pending;
+    for (const std::string &file : sim::pending_deletions())
+      pending.push_back(lower(file));
+    std::vector<std::string> expected_pending;
+    for (const std::string &file : sc.pending_files)
+      expected_pending.push_back(lower(machine_path(sc, file)));
+    EXPECT_EQ(pending, expected_pending) << "the files deleted at restart";
     for (const std::string &open : sim::leaks())
       ADD_FAILURE() << "left open: " << open;
   }
