@@ -35,7 +35,8 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
     // be satisfied; it is reported like any other failure instead of being asked forever.
     if (error != ERROR_INSUFFICIENT_BUFFER || (buffer && *size <= allocated) ||
         (!buffer && *size == 0)) {
-      report_system_error(error, caption_get_device_registry_property);
+      report_system_error(error, caption_get_device_registry_property,
+                          object_subject(SUBJECT_DEVICE, record));
       if (buffer)
         LocalFree(buffer);
       return nullptr;
@@ -105,7 +106,8 @@ static void remove_instance(HDEVINFO set, PSP_DEVINFO_DATA record, void *outcome
   if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, record)) {
     *static_cast<int *>(outcome) = STATUS_REMOVED;
   } else {
-    report_system_error(GetLastError(), caption_call_class_installer);
+    report_system_error(GetLastError(), caption_call_class_installer,
+                        object_subject(SUBJECT_DEVICE, record));
     *static_cast<int *>(outcome) = STATUS_FAILED;
   }
 }
@@ -120,6 +122,7 @@ static void check_enumeration_end(void *outcome) {
 }
 
 void remove_device_nodes(int model) {
+  mark_step(model, STEP_DEVICE_INSTANCES);
   int outcome = STATUS_NONE;
   if (!walk_model_devices(model, {remove_instance, check_enumeration_end, &outcome}))
     outcome = STATUS_FAILED;

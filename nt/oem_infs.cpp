@@ -1,6 +1,7 @@
 // The OEM INF copies of the model. Windows keeps a copy of every third-party INF in its INF
 // folder as OEM<n>.inf with a precompiled OEM<n>.pnf beside it; a copy belongs to the model
 // when its "USBTA" line names the model's hardware id. Every such copy goes, with its PNF.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -82,7 +83,7 @@ static int uninstall_oem_inf(const char *name) {
   if (error == ERROR_INF_IN_USE_BY_DEVICES)
     return 0;
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NOT_AN_INSTALLED_OEM_INF)
-    report_system_error(error, caption_setup_uninstall_oem_inf);
+    report_system_error(error, caption_setup_uninstall_oem_inf, named_subject(SUBJECT_INF, name));
   return 1;
 }
 
@@ -101,6 +102,7 @@ int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *
     for (int i = 0; i < 2; ++i)
       there[i] = paths[i][0] != 0 && file_there(paths[i]);
     if (!uninstall_oem_inf(inf_name)) {
+      mark_kept(named_subject(SUBJECT_INF, inf_name), KEPT_IN_USE_BY_DEVICE);
       outcome->in_use = 1;
       return 1;
     }
@@ -122,6 +124,7 @@ int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *
 }
 
 void delete_matching_oem_infs(int model) {
+  mark_step(model, STEP_OEM_INF_COPIES);
   int count = 0;
   int failed = 0;
   for (unsigned number = 0; number < OEM_INF_COUNT; ++number) {

@@ -8,6 +8,7 @@
 
 #include "core/texts.h"
 #include "tools/builtin_machines.h"
+#include "tools/encoding.h"
 #include "tools/machine_file.h"
 
 #include <gtest/gtest.h>
@@ -46,14 +47,13 @@ const std::map<std::string, std::vector<DWORD>> distinguished_codes = {
 };
 
 // Calls that cannot fail, or whose failure the simulation answers by keeping a resource that
-// the program has handed back (a release has nothing left to do on failure): not swept.
-const std::set<std::string> not_swept = {"GetLastError",
-                                         "SetLastError",
-                                         "GetCurrentProcess",
-                                         "lstrlenA",
-                                         "MessageBoxA",
-                                         "LocalFree",
-                                         "SetupDiDestroyDeviceInfoList",
+// the program has handed back (a release has nothing left to do on failure), and the run's own
+// marks in the call log: not swept.
+const std::set<std::string> not_swept = {"(step)",           "(failure)",
+                                         "(kept)",           "GetLastError",
+                                         "SetLastError",     "GetCurrentProcess",
+                                         "lstrlenA",         "MessageBoxA",
+                                         "LocalFree",        "SetupDiDestroyDeviceInfoList",
                                          "SetupCloseInfFile"};
 
 // The caption under which a failure of the function is reported, "" when it never is.
@@ -146,7 +146,7 @@ const std::set<std::string> always_reported = {"LoadLibraryA",
                                                "DeleteFileA"};
 
 // A report that follows the failed call names it.
-void check_report_of(const site &target, const reliability::run_record &faulted,
+void check_report_of(const site &target, DWORD code, const reliability::run_record &faulted,
                      const std::string &where) {
   const std::vector<sim::call> &after = sim::calls();
   int count = 0;
@@ -163,6 +163,16 @@ void check_report_of(const site &target, const reliability::run_record &faulted,
     if (reported && target.call.function != "FormatMessageA") {
       EXPECT_EQ(after[j].subject, caption_of(target.call.function))
           << where << ": reported under another caption";
+      // The run's account has the report with its caption, code and the failed call's subject.
+      const sim::mark *mark = nullptr;
+      for (const sim::mark &m : sim::marks())
+        if (!mark && m.call > j && m.kind == sim::mark::failure)
+          mark = &m;
+      ASSERT_NE(mark, nullptr) << where << ": no failure in the account";
+      EXPECT_EQ(mark->caption, after[j].subject) << where;
+      EXPECT_EQ(mark->code, code) << where;
+      EXPECT_TRUE(mark->subject.empty() || ascii_iequal(mark->subject, target.call.subject))
+          << where << ": the account names " << mark->subject;
     }
     // A function a library may lack is looked up without a report.
     if (always_reported.count(target.call.function) &&
@@ -194,7 +204,7 @@ void check_faulted_run(const scenario &s, const site &target, DWORD code, sweep_
   }
   for (const std::string &p : reliability::check_run(plan, before, faulted))
     ADD_FAILURE() << where << ": " << p;
-  check_report_of(target, faulted, where);
+  check_report_of(target, code, faulted, where);
 }
 
 void sweep(const scenario &s, sweep_totals &totals) {
