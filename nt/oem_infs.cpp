@@ -102,7 +102,9 @@ int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *
     for (int i = 0; i < 2; ++i)
       there[i] = paths[i][0] != 0 && file_there(paths[i]);
     if (!uninstall_oem_inf(inf_name)) {
-      mark_kept(named_subject(SUBJECT_INF, inf_name), KEPT_IN_USE_BY_DEVICE);
+      for (int i = 0; i < 2; ++i)
+        if (there[i])
+          mark_kept(named_subject(SUBJECT_FILE, paths[i]), KEPT_IN_USE_BY_DEVICE);
       outcome->in_use = 1;
       return 1;
     }

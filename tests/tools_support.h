@@ -24,3 +24,9 @@ struct sim_run {
 // (none: standard input is not a terminal).
 sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::string *keys = nullptr,
                           bool colour = false);
+
+// The lines of a text file, without their line ends.
+std::vector<std::string> read_lines(const std::string &path);
+// A field of one line of an uninstall-sim record (a flat JSON object): a string unescaped, a
+// number or null as written; "" when the line has no such field.
+std::string record_field(const std::string &line, const std::string &name);

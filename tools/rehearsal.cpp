@@ -9,6 +9,7 @@
 #include "tools/machine_file.h"
 #include "tools/not_known.h"
 #include "tools/reg_file.h"
+#include "tools/run_account.h"
 #include "tools/run_record.h"
 #include "tools/snapshot.h"
 #include "tools/summary.h"
@@ -411,9 +412,15 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   std::string restart = render_restart(sim::restart());
   std::fprintf(io.out, "\n%s", restart.c_str());
   std::fprintf(io.out, "%sExit code: %d\n\n", restart.empty() ? "" : "\n", exit_code);
-  std::vector<not_known_item> unknown = find_not_known(m, sim::calls(), sim::changes());
-  run_view run{m.win98, sim::calls(), sim::changes(), a.shown, owners, unknown};
-  std::fprintf(io.out, "%s", render_summary(run, io.colour).c_str());
+  run_account account =
+      account_of_run({sim::calls(), sim::changes(), sim::marks(), a.shown, sim::restart()});
+  for (const not_known_item &i : find_not_known(m, sim::calls(), sim::changes())) {
+    run_event e = event_of(EVENT_NOT_KNOWN);
+    e.subject = i.subject;
+    e.why = i.why;
+    add_event(account, e);
+  }
+  std::fprintf(io.out, "%s", render_summary(account, owners, io.colour).c_str());
   for (const std::string &leak : sim::leaks())
     std::fprintf(io.out, "Left open by the run: %s\n", leak.c_str());
   if (a.next_answer < o.answers.size()) {
@@ -426,8 +433,11 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
                  a.next_answer, extra.c_str());
   }
 
+  run_event exit = event_of(EVENT_EXIT);
+  exit.code = static_cast<DWORD>(exit_code);
+  add_event(account, exit);
   bool written =
-      !record_file || write_output(record_file, o.record_file, render_record(run, exit_code), io);
+      !record_file || write_output(record_file, o.record_file, render_record(account), io);
   if (export_file && write_export(o, m, export_file, io) != 0)
     return 1;
   return written ? exit_code & 0xFF : 1;
