@@ -36,6 +36,7 @@ void mark_step(int model, int step);
 //   SUBJECT_PROGRAM  a full path of wide characters (const wchar_t *)
 //   SUBJECT_FILE, SUBJECT_INF, SUBJECT_MODULE, SUBJECT_FUNCTION
 //                    `name`: a full path, an INF in the Windows INF folder, a module, an export
+//   SUBJECT_VALUE    (the rehearsal's own: a registry value, named by its key and name)
 enum subject_kind {
   SUBJECT_NONE,
   SUBJECT_KEY,
@@ -45,6 +46,7 @@ enum subject_kind {
   SUBJECT_MODULE,
   SUBJECT_FUNCTION,
   SUBJECT_PROGRAM,
+  SUBJECT_VALUE,
 };
 struct run_subject {
   int kind;

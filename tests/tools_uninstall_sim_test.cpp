@@ -847,6 +847,138 @@ TEST(uninstall_sim, snapshots_say_what_they_cannot_show) {
   EXPECT_EQ(run.out.find("Not known"), std::string::npos);
 }
 
+// The check after the real run. BEFORE is the Windows 10 snapshot above; AFTER is what the real
+// run left, made here from the rehearsal's own export and listings, then changed as a real run
+// might have gone otherwise. Windows' own changes elsewhere are ignored.
+TEST(uninstall_sim, compare_checks_the_snapshot_after_the_real_run) {
+  std::string before = ::testing::TempDir() + "compare_before";
+  std::string after = ::testing::TempDir() + "compare_after";
+  std::string exported = ::testing::TempDir() + "compare_after.reg";
+  std::vector<std::pair<std::string, std::string>> before_files = nt_snapshot(false);
+  write_snapshot(before, before_files);
+  // The snapshot after the run: the rehearsal's registry, the deleted files unlisted.
+  auto after_files = [&](const char *word, const std::string &extra_drivers,
+                         const std::string &extra_registry) {
+    sim_run run = run_uninstall_sim({"--snapshot", before, "--yes", "--export", exported, word});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::pair<std::string, std::string>> files = before_files;
+    for (auto &f : files) {
+      if (f.first == "SYSTEM.REG")
+        f.second = read_file(exported) + utf16_file(extra_registry).substr(2);
+      if (f.first == "INF.DIR")
+        f.second = cp932("mdmgen.inf\r\n表示.inf\r\n");
+      if (f.first == "INF.ATT")
+        f.second = cp932("A  SHR       C:\\WINDOWS\\inf\\mdmgen.inf\r\n"
+                         "A            C:\\WINDOWS\\inf\\表示.inf\r\n");
+      if (f.first == "DRIVERS.DIR")
+        f.second = cp932("serial.sys\r\nポート.sys\r\nCaf?.sys\r\n" + extra_drivers);
+      if (f.first == "DRIVERS.ATT")
+        f.second = f.second.substr(f.second.find("\r\n") + 2); // Q40PUCOM.SYS
+    }
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [](const std::pair<std::string, std::string> &f) {
+                                 return f.first.compare(0, 7, "OEMINF/") == 0;
+                               }),
+                files.end());
+    return files;
+  };
+  const std::string services = "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\";
+  const struct {
+    const char *name;
+    const char *word;
+    std::string drivers, registry; // AFTER beyond what the rehearsal left
+    int status;
+    std::vector<std::string> parts;
+  } rows[] = {
+      {"as rehearsed, Windows' own changes ignored",
+       "--complete",
+       "beep.sys\r\n",
+       services + "Beep]\n\"Start\"=dword:00000001\n",
+       0,
+       {"  as rehearsed: ", "The real run went as rehearsed.\n"}},
+      {"the driver file left behind",
+       "--complete",
+       "Q40PUCOM.SYS\r\n",
+       "",
+       3,
+       {"  Left behind (the rehearsal removed them; the real run left them):\n"
+        "    file C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS  (removed in the rehearsal by "
+        "QuendalQ40 PRO For USB, driver and INF files)\n",
+        "The real run did not go as rehearsed: 1 left behind.\n"}},
+      {"a service key the default removal keeps, gone; a model's entry appeared",
+       "",
+       "",
+       "[-HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM]\n"
+       "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Class\\"
+       "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0009]\n"
+       "\"MatchingDeviceId\"=\"usb\\\\vid_1e7a&pid_0016\"\n",
+       3,
+       {"  Removed unexpectedly (the rehearsal kept them; the real run did not):\n"
+        "    key HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM  "
+        "(QuendalQ40 PRO For USB)\n      with 1 key below it\n",
+        "  Appeared (not there before the run):\n    key HKEY_LOCAL_MACHINE\\SYSTEM\\"
+        "ControlSet001\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0009  "
+        "(QuendalQ-4 For USB)\n",
+        "The real run did not go as rehearsed: 2 removed unexpectedly, 1 appeared.\n"}},
+      {"a kept entry changed",
+       "",
+       "",
+       services + "Q40PUCOM]\n\"Start\"=dword:00000004\n",
+       3,
+       {"  Changed otherwise (their values are not those the rehearsal left):\n"
+        "    key HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Q40PUCOM  "
+        "(QuendalQ40 PRO For USB)\n"}},
+  };
+  std::string record = ::testing::TempDir() + "compare.jsonl";
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    write_snapshot(after, after_files(r.word, r.drivers, r.registry));
+    sim_run run = run_uninstall_sim(
+        {"--snapshot", before, "--compare", after, "--yes", "--record", record, r.word});
+    EXPECT_EQ(run.status, r.status) << run.err;
+    for (const std::string &part : r.parts)
+      EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n----\n" << run.out;
+    // The record carries the comparison, each entry once.
+    std::vector<std::string> lines = read_lines(record);
+    size_t compared = std::count_if(lines.begin(), lines.end(), [](const std::string &line) {
+      return record_field(line, "event") == "compared";
+    });
+    EXPECT_GT(compared, 5u);
+    for (const std::string &line : lines)
+      if (record_field(line, "event") == "compared" &&
+          record_field(line, "subject").find("Q40PUCOM.SYS") != std::string::npos) {
+        EXPECT_EQ(record_field(line, "result"), r.drivers.find("Q40PUCOM") == std::string::npos
+                                                    ? "removed as rehearsed"
+                                                    : "left behind");
+        EXPECT_EQ(record_field(line, "step"), "driver and INF files");
+      }
+  }
+  // Refused before anything runs: no snapshot before, an unreadable one after, another machine.
+  std::string w98 = ::testing::TempDir() + "compare_98";
+  write_snapshot(w98, {{"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
+                       {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily win98\r\nsystem "
+                                     "C:\\WINDOWS\\SYSTEM\r\n"},
+                       {"SYSTEM.REG", "REGEDIT4\r\n\r\n"},
+                       {"ENUM.REG", "REGEDIT4\r\n\r\n"}});
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } refused[] = {
+      {{"--compare", after}, "--compare needs --snapshot"},
+      {{"--snapshot", before, "--compare", "/nonexistent"}, "/nonexistent: cannot be read"},
+      {{"--snapshot", before, "--compare", w98}, w98 + ": not a snapshot of the machine of"},
+      {{"--snapshot", before, "--compare", after, "--record", after + "/x.jsonl"},
+       "would write over what the machine is read from (" + after + ")"},
+  };
+  for (const auto &r : refused) {
+    sim::reset();
+    sim_run run = run_uninstall_sim(r.args);
+    EXPECT_EQ(run.status, 2) << r.message;
+    EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+    EXPECT_TRUE(sim::calls().empty());
+  }
+}
+
 // A warning of one kind is printed once, with how many there were and where the first is;
 // --verbose prints every one.
 TEST(uninstall_sim, warnings_are_summarised_by_kind) {

@@ -16,9 +16,9 @@ static const char *const step_names[] = {
 };
 static_assert(sizeof step_names / sizeof *step_names == STEP_COUNT, "a name for every step");
 
-static const char *const subject_kind_names[] = {"",    "key",    "file",     "device",
-                                                 "INF", "module", "function", "program"};
-static_assert(sizeof subject_kind_names / sizeof *subject_kind_names == SUBJECT_PROGRAM + 1,
+static const char *const subject_kind_names[] = {"",       "key",      "file",    "device", "INF",
+                                                 "module", "function", "program", "value"};
+static_assert(sizeof subject_kind_names / sizeof *subject_kind_names == SUBJECT_VALUE + 1,
               "a name for every kind of subject");
 
 const char *step_name(int step) {
@@ -26,7 +26,7 @@ const char *step_name(int step) {
 }
 
 const char *subject_kind_name(int kind) {
-  return kind >= 0 && kind <= SUBJECT_PROGRAM ? subject_kind_names[kind] : "";
+  return kind >= 0 && kind <= SUBJECT_VALUE ? subject_kind_names[kind] : "";
 }
 
 const char *kept_reason_text(int reason) {
