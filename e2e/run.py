@@ -47,6 +47,14 @@ WAYS = {
 REFUSING_WAYS = ("wow64-alone", "wow64-32-bit-as-64")
 
 
+def playable(way, arches):
+    """Whether this machine's Wine plays the way: its prefix can be made, and a 32-bit
+    program, which the 64-bit prefix too runs with 32-bit Wine, can start ("win32" is among
+    the architectures only where 32-bit Wine runs)."""
+    return WAYS[way]["arch"] in arches and (
+        WAYS[way]["program"] == "QuendalUninstall64.exe" or "win32" in arches)
+
+
 class Results:
     def __init__(self):
         self.passed = 0
@@ -245,7 +253,7 @@ def rehearsed_way(sc, arches):
     which the uninstaller does the work. The snapshot shows the machine, not how the release was
     copied onto it, so a 32-bit program alone under WOW64, which refuses to run, is none.
     A recorded scenario has nothing to compare."""
-    ways = [way for way in sc.ways if way not in REFUSING_WAYS and WAYS[way]["arch"] in arches]
+    ways = [way for way in sc.ways if way not in REFUSING_WAYS and playable(way, arches)]
     return ways[0] if ways and not sc.record else None
 
 
@@ -610,7 +618,7 @@ def run_scenarios(results, build, names, keep, jobs, arches):
             results.record(f"wine: {name}", [f"{type(error).__name__}: {error}"])
             continue
         for way in ways:
-            if WAYS[way]["arch"] in bases:
+            if playable(way, list(bases)):
                 plays.append((path, name, way, bases, runs, build))
     # Each run has a prefix and a wineserver of its own, so runs go side by side; the results
     # are printed in the order of the list.

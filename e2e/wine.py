@@ -80,7 +80,10 @@ SNAPSHOT_KEYS = (r"HKLM\System", r"HKLM\Enum")
 # Left out of the snapshots: the volatile keys in which Wine records its display devices,
 # made anew with new names by the first program of each wineserver session that opens the
 # display, before or after the first snapshot as it happens. No run of ours touches them.
-UNSNAPPED_KEYS = (r"hklm\system\currentcontrolset\control\video",)
+# Nor the counter that Wine's services.exe raises in ServiceCurrent each time it starts, which
+# a version change of the prefix can cause during a run.
+UNSNAPPED_KEYS = (r"hklm\system\currentcontrolset\control\video",
+                  r"hklm\system\currentcontrolset\control\servicecurrent")
 
 
 def loader(prefix):

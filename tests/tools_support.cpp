@@ -1,5 +1,7 @@
 #include "tests/tools_support.h"
 
+#include "core/catalogue.h"
+#include "core/texts.h"
 #include "sim/sim.h"
 #include "tools/rehearsal.h"
 
@@ -126,4 +128,24 @@ std::string record_field(const std::string &line, const std::string &name) {
       out += c;
   }
   return out;
+}
+
+const expected_box consent_box{text_consent, text_program_caption, MB_OKCANCEL | MB_ICONWARNING};
+const expected_box completed_box{text_completed, text_program_caption, MB_OK};
+const expected_box restart_box{text_restart_prompt, text_program_caption,
+                               MB_OKCANCEL | MB_ICONWARNING};
+const expected_box invalid_option_box{text_invalid_option, text_program_caption, MB_ICONERROR};
+
+expected_box not_installed_box(int model) {
+  return {std::string(model_display_name(model)) + text_not_installed_suffix, text_program_caption,
+          MB_ICONWARNING};
+}
+
+expected_box question_box(int model) {
+  return {std::string(model_display_name(model)) + text_installed_question_suffix,
+          text_program_caption, MB_OKCANCEL | MB_ICONWARNING};
+}
+
+expected_box error_box(DWORD code, const char *caption) {
+  return {sim::message_text(code), caption, MB_ICONERROR};
 }

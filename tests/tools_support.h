@@ -2,6 +2,8 @@
 // uninstall-sim run in-process with its output captured.
 #pragma once
 
+#include "tests/support.h"
+
 #include <string>
 #include <vector>
 
@@ -24,6 +26,12 @@ struct sim_run {
 // (none: standard input is not a terminal).
 sim_run run_uninstall_sim(const std::vector<std::string> &args, const std::string *keys = nullptr,
                           bool colour = false);
+
+// The boxes of the uninstaller's runs.
+extern const expected_box consent_box, completed_box, restart_box, invalid_option_box;
+expected_box not_installed_box(int model);
+expected_box question_box(int model);
+expected_box error_box(DWORD code, const char *caption);
 
 // The lines of a text file, without their line ends.
 std::vector<std::string> read_lines(const std::string &path);

@@ -1,7 +1,17 @@
-// The built-in machines. Each installed machine is the clean machine of its platform (which
-// holds other hardware's drivers, all of which must survive a run) plus what a driver
-// installation of our adapters leaves behind.
+// The built-in machines. Each installed machine file is the clean machine of its platform
+// (which holds other hardware's drivers, all of which must survive a run) plus what a driver
+// installation of our adapters leaves behind; the snapshots are whole machines of their own.
 #include "tools/builtin_machines.h"
+
+#include "tools/snapshot.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
 
 // ---- Windows 2000 -----------------------------------------------------------------------
 
@@ -261,10 +271,10 @@ file C:\WINDOWS\INF\Q40USB.PNF
 file C:\WINDOWS\INF\Q40COM.PNF
 )";
 
-const std::vector<builtin_machine> &builtin_machines() {
+static std::vector<builtin_machine> all_builtin_machines() {
   // win2000, clean-win2000 and win2000-failing follow the spelling of Windows 2000 and XP,
   // win7 that of Vista to 11, win98 and clean-win98 that of Windows 98.
-  static const std::vector<builtin_machine> machines = {
+  std::vector<builtin_machine> machines = {
       {"win2000", "Windows 2000 with QuendalQ40 PRO For USB installed (the default)",
        std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
            win2000_model0(win2000_xp_ids, "", "")},
@@ -282,6 +292,13 @@ const std::vector<builtin_machine> &builtin_machines() {
        std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
            win2000_model0(win2000_xp_ids, "delete-error=32", "read-only") + win2000_failures},
   };
+  for (builtin_machine &m : embedded_snapshot_machines())
+    machines.push_back(std::move(m));
+  return machines;
+}
+
+const std::vector<builtin_machine> &builtin_machines() {
+  static const std::vector<builtin_machine> machines = all_builtin_machines();
   return machines;
 }
 
@@ -290,4 +307,75 @@ const builtin_machine *find_builtin_machine(const std::string &name) {
     if (name == m.name)
       return &m;
   return nullptr;
+}
+
+// ---- Snapshots ----------------------------------------------------------------------------
+
+static bool write_file(const fs::path &path, const builtin_file &file, std::string &problem) {
+  std::error_code ec;
+  fs::create_directories(path.parent_path(), ec);
+  std::ofstream out(path, std::ios::binary);
+  out.write(file.bytes, static_cast<std::streamsize>(file.size));
+  out.close();
+  if (ec || !out) {
+    problem = "cannot write " + path.string() + (ec ? ": " + ec.message() : std::string());
+    return false;
+  }
+  return true;
+}
+
+static void remove_unpacked(const std::string &folder) {
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+}
+
+// Writes the snapshot into a new folder below the temporary directory, as snapshot.bat wrote
+// it on its machine.
+static bool unpack(const builtin_machine &machine, std::string &folder, std::string &problem) {
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  if (ec) {
+    problem = "no temporary folder to unpack it into: " + ec.message();
+    return false;
+  }
+  std::string pattern = (base / "uninstall-sim-XXXXXX").string();
+  errno = 0;
+  if (!mkdtemp(pattern.data())) {
+    problem = "cannot make a folder in " + base.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  folder = pattern;
+  for (const builtin_file &file : machine.snapshot)
+    if (!write_file(fs::path(folder) / file.path, file, problem)) {
+      remove_unpacked(folder);
+      return false;
+    }
+  return true;
+}
+
+// Every mention of `from` in `text` replaced by `to`.
+static std::string replaced(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+bool read_builtin_snapshot(const builtin_machine &machine, machine_description &description,
+                           load_error &error) {
+  std::string folder, problem;
+  if (!unpack(machine, folder, problem)) {
+    error = load_error{machine.name, 0, "cannot be unpacked: " + problem, ""};
+    return false;
+  }
+  bool loaded = read_snapshot(folder, description, error);
+  remove_unpacked(folder);
+  for (load_error &w : description.warnings) {
+    w.file = replaced(w.file, folder, machine.name);
+    w.what = replaced(w.what, folder, machine.name);
+  }
+  error.file = replaced(error.file, folder, machine.name);
+  description.source = replaced(description.source, folder, machine.name);
+  // The unpacked folder is gone: no output can overwrite it.
+  description.inputs.clear();
+  return loaded;
 }

@@ -61,14 +61,19 @@ static void usage(std::FILE *to) {
                "real machine; --compare then checks AFTER, a snapshot of it taken after the\n"
                "real run with the same word and answers, against the rehearsal (exit status\n"
                "0: as rehearsed, 3: not). --export writes the registry after the run as a\n"
-               ".reg file; --record writes the boxes and every change, one JSON object a\n"
-               "line; neither\n"
-               "may be a file the machine is read from. --verbose prints every warning of\n"
-               "the machine, not one line of each kind. An option's value may also follow\n"
-               "an '=' (--machine=win98).\n"
-               "Built-in machines:\n");
+               ".reg file; --record writes the boxes, every change and what became of each\n"
+               "model's entries, one JSON object a line; neither may be a file the machine\n"
+               "is read from. --verbose prints every warning of the machine, not one line of\n"
+               "each kind. An option's value may also follow an '=' (--machine=win98).\n"
+               "Built-in machines (--machine NAME):\n");
   for (const builtin_machine &m : builtin_machines())
-    std::fprintf(to, "  %-16s %s\n", m.name, m.summary);
+    if (m.snapshot.empty())
+      std::fprintf(to, "  %-19s %s\n", m.name, m.summary);
+  std::fprintf(to, "Built-in snapshots of real machines, as tools/snapshot.bat wrote them "
+                   "(--machine NAME):\n");
+  for (const builtin_machine &m : builtin_machines())
+    if (!m.snapshot.empty())
+      std::fprintf(to, "  %-19s %s\n", m.name, m.summary);
 }
 
 static bool usage_error(const rehearsal_io &io, const std::string &what) {
@@ -214,9 +219,10 @@ static void print_warnings(const rehearsal_io &io, const std::vector<load_error>
 static bool load_machine(const options &o, const rehearsal_io &io, machine_description &m) {
   load_error error;
   const builtin_machine *builtin = o.snapshot.empty() ? find_builtin_machine(o.machine) : nullptr;
-  bool loaded = !o.snapshot.empty() ? read_snapshot(o.snapshot, m, error)
-                : builtin           ? read_machine_text(builtin->text, o.machine, "", m, error)
-                                    : read_machine_file(o.machine, m, error);
+  bool loaded = !o.snapshot.empty()                     ? read_snapshot(o.snapshot, m, error)
+                : builtin && !builtin->snapshot.empty() ? read_builtin_snapshot(*builtin, m, error)
+                : builtin ? read_machine_text(builtin->text, o.machine, "", m, error)
+                          : read_machine_file(o.machine, m, error);
   print_warnings(io, m.warnings, o.verbose);
   if (!loaded) {
     if (!builtin && o.snapshot.empty() && error.line == 0 && error.what == "cannot be read")
