@@ -48,15 +48,18 @@ static library_table *const win98_set[] = {&win98_advapi32_table, &win98_kernel3
 int bind_library_table(library_table *table) {
   HMODULE module = LoadLibraryA(table->library_name);
   if (!module) {
-    report_system_error(GetLastError(), caption_load_library);
+    report_system_error(GetLastError(), caption_load_library,
+                        named_subject(SUBJECT_MODULE, table->library_name));
     return 0;
   }
   for (int i = 0; i < table->function_count; ++i) {
     table->slots[i] = GetProcAddress(module, table->functions[i]);
     if (!table->slots[i]) {
-      report_system_error(GetLastError(), caption_get_proc_address);
+      report_system_error(GetLastError(), caption_get_proc_address,
+                          named_subject(SUBJECT_FUNCTION, table->functions[i]));
       if (!FreeLibrary(module))
-        report_system_error(GetLastError(), caption_free_library);
+        report_system_error(GetLastError(), caption_free_library,
+                            named_subject(SUBJECT_MODULE, table->library_name));
       return 0;
     }
   }
@@ -83,7 +86,8 @@ static int unbind_set(library_table *const *set, int count) {
     if (!table->module)
       continue;
     if (!FreeLibrary(table->module)) {
-      report_system_error(GetLastError(), caption_free_library);
+      report_system_error(GetLastError(), caption_free_library,
+                          named_subject(SUBJECT_MODULE, table->library_name));
       return 0;
     }
     table->module = nullptr; // released: a second release must not free someone else's reference

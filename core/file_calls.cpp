@@ -24,7 +24,7 @@ int probe_listed_file(const library_table &kernel32, const char *path, file_sile
     *outcome = ATTRIBUTES_PASSED;
     return 0;
   }
-  report_system_error(error, caption_set_file_attributes);
+  report_system_error(error, caption_set_file_attributes, named_subject(SUBJECT_FILE, path));
   *outcome = ATTRIBUTES_FAILED;
   return 0;
 }
@@ -56,7 +56,7 @@ file_outcome delete_listed_file(const library_table &kernel32, const char *path,
   DWORD error = GetLastError();
   if (delete_at_restart(kernel32, path, error))
     return FILE_DELETED_AT_RESTART;
-  report_system_error(error, caption_delete_file);
+  report_system_error(error, caption_delete_file, named_subject(SUBJECT_FILE, path));
   return DELETE_FAILED;
 }
 

@@ -35,7 +35,8 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
     // be satisfied; it is reported like any other failure instead of being asked forever.
     if (error != ERROR_INSUFFICIENT_BUFFER || (buffer && *size <= allocated) ||
         (!buffer && *size == 0)) {
-      report_system_error(error, caption_get_device_registry_property);
+      report_system_error(error, caption_get_device_registry_property,
+                          object_subject(SUBJECT_DEVICE, record));
       if (buffer)
         LocalFree(buffer);
       return nullptr;
@@ -120,7 +121,8 @@ static void remove_instance(HDEVINFO set, PSP_DEVINFO_DATA record, void *outcome
     if (removal_needs_restart(set, record))
       set_restart_pending(1);
   } else {
-    report_system_error(GetLastError(), caption_call_class_installer);
+    report_system_error(GetLastError(), caption_call_class_installer,
+                        object_subject(SUBJECT_DEVICE, record));
     *static_cast<int *>(outcome) = STATUS_FAILED;
   }
 }
@@ -135,6 +137,7 @@ static void check_enumeration_end(void *outcome) {
 }
 
 void remove_device_nodes(int model) {
+  mark_step(model, STEP_DEVICE_INSTANCES);
   int outcome = STATUS_NONE;
   if (!walk_model_devices(model, {remove_instance, check_enumeration_end, &outcome}))
     outcome = STATUS_FAILED;

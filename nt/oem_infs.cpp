@@ -2,6 +2,7 @@
 // folder as oem<n>.inf with a precompiled oem<n>.pnf beside it; the numbers grow with every
 // driver installed and pass 100 on many machines from Vista on. A copy belongs to the model
 // when its "USBTA" line names the model's hardware id. Every such copy goes, with its PNF.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -81,7 +82,7 @@ static int uninstall_oem_inf(const char *name) {
   if (error == ERROR_INF_IN_USE_BY_DEVICES)
     return 0;
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NOT_AN_INSTALLED_OEM_INF)
-    report_system_error(error, caption_setup_uninstall_oem_inf);
+    report_system_error(error, caption_setup_uninstall_oem_inf, named_subject(SUBJECT_INF, name));
   return 1;
 }
 
@@ -100,6 +101,9 @@ int delete_oem_inf_pair(char *name, file_silence silence, oem_inf_pair_outcome *
     for (int i = 0; i < 2; ++i)
       there[i] = paths[i][0] != 0 && file_there(paths[i]);
     if (!uninstall_oem_inf(inf_name)) {
+      for (int i = 0; i < 2; ++i)
+        if (there[i])
+          mark_kept(named_subject(SUBJECT_FILE, paths[i]), KEPT_IN_USE_BY_DEVICE);
       outcome->in_use = 1;
       return 1;
     }
@@ -199,7 +203,7 @@ static int read_oem_inf_batch(const char *pattern, const char *after, oem_inf_ba
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND)
       return 1;
-    report_system_error(error, caption_find_first_file);
+    report_system_error(error, caption_find_first_file, named_subject(SUBJECT_FILE, pattern));
     return 0;
   }
   do {
@@ -212,7 +216,7 @@ static int read_oem_inf_batch(const char *pattern, const char *after, oem_inf_ba
   BOUND(nt_kernel32_table, FindClose)(search);
   if (error == ERROR_NO_MORE_FILES)
     return 1;
-  report_system_error(error, caption_find_next_file);
+  report_system_error(error, caption_find_next_file, named_subject(SUBJECT_FILE, pattern));
   return 0;
 }
 
@@ -256,11 +260,13 @@ static int oem_inf_pattern(char *pattern) {
     return 0;
   if (join_path(pattern, NAME_SIZE, windows, "\\inf\\", "oem*.inf"))
     return 1;
-  report_system_error(ERROR_FILENAME_EXCED_RANGE, caption_find_first_file);
+  report_system_error(ERROR_FILENAME_EXCED_RANGE, caption_find_first_file,
+                      named_subject(SUBJECT_FILE, windows));
   return 0;
 }
 
 void delete_matching_oem_infs(int model) {
+  mark_step(model, STEP_OEM_INF_COPIES);
   // A folder that cannot be searched, like a Windows directory that cannot be read, ends the
   // step with the failure mark in flag 4; flag 5 is not written.
   char pattern[NAME_SIZE];

@@ -65,6 +65,15 @@ static BOOL succeed() {
 
 using namespace detail;
 
+std::string device_record_name(const SP_DEVINFO_DATA *record) {
+  // Devices are appended with ascending numbers and never move; a removed one keeps its place.
+  auto &devices = m().devices;
+  DWORD number = record ? record->DevInst : 0;
+  auto it = std::lower_bound(devices.begin(), devices.end(), number,
+                             [](const device_entry &d, DWORD n) { return d.devinst < n; });
+  return it != devices.end() && it->devinst == number ? it->d.instance_id : std::string();
+}
+
 void device_add(const device &d) {
   if (device_entry *old = find_device(d.instance_id)) {
     old->d = d;

@@ -166,6 +166,7 @@ void reset() {
   mm.rules.clear();
   mm.calls.clear();
   mm.changes.clear();
+  mm.marks.clear();
   mm.hooks.clear();
   mm.last_error = 0;
   mm.wine_oem_uninstall = false;
@@ -241,6 +242,18 @@ int call_count(const std::string &function) {
 
 const std::vector<change> &changes() {
   return m().changes;
+}
+
+const std::vector<mark> &marks() {
+  return m().marks;
+}
+
+void log_mark(const mark &logged) {
+  static const char *const names[] = {"(step)", "(failure)", "(kept)"};
+  machine &mm = m();
+  mm.calls.push_back(call{names[logged.kind], std::string()});
+  mm.marks.push_back(logged);
+  mm.marks.back().call = mm.calls.size() - 1;
 }
 
 void on_call(const std::string &function, std::function<void()> hook) {

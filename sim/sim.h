@@ -315,6 +315,31 @@ struct change {
 };
 const std::vector<change> &changes();
 
+// What the uninstaller tells of its own run (core/account.h), in the order it told it: the
+// beginning of each step, each failure it reported, each item it left on purpose. Each is
+// also logged in calls(), as a call of "(step)", "(failure)" or "(kept)" with an empty subject,
+// so that its place among the Windows calls is known; no fault rule and no hook reaches these
+// entries.
+struct mark {
+  enum kind_t { step_begun, failure, kept } kind;
+  size_t call = 0; // its entry in calls()
+  int model = -1;  // step: the model (-1 for none) and the step (run_step) that begin
+  int step = -1;
+  std::string caption; // failure: the error box's caption, and the code the box explains
+  DWORD code = 0;
+  // failure and kept: what the call was made on (subject_kind), named as calls() names it
+  int subject_kind = 0;
+  std::string subject;
+  int reason = 0; // kept: kept_reason
+};
+const std::vector<mark> &marks();
+void log_mark(const mark &m);
+// Names as calls() gives them: a key handle's key (with `subkey` below it unless null), the
+// device instance behind a device record, a wide path ('?' for a character beyond ASCII).
+std::string key_handle_name(HKEY key, const char *subkey);
+std::string device_record_name(const SP_DEVINFO_DATA *record);
+std::string wide_path_name(const wchar_t *path);
+
 // Hook run before every call of `function` (before faults are applied), e.g. to change the
 // machine between two calls.
 void on_call(const std::string &function, std::function<void()> hook);

@@ -198,6 +198,7 @@ struct machine {
   std::vector<rule> rules;
   std::vector<call> calls;
   std::vector<change> changes;
+  std::vector<mark> marks;
   std::vector<std::pair<std::string, std::function<void()>>> hooks;
 
   DWORD last_error = 0;

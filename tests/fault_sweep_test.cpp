@@ -8,6 +8,7 @@
 
 #include "core/texts.h"
 #include "tools/builtin_machines.h"
+#include "tools/encoding.h"
 #include "tools/machine_file.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +50,12 @@ const std::map<std::string, std::vector<DWORD>> distinguished_codes = {
 };
 
 // Calls that cannot fail, or whose failure the simulation answers by keeping a resource that
-// the program has handed back (a release has nothing left to do on failure): not swept.
-const std::set<std::string> not_swept = {"GetLastError",
+// the program has handed back (a release has nothing left to do on failure), and the run's own
+// marks in the call log: not swept.
+const std::set<std::string> not_swept = {"(step)",
+                                         "(failure)",
+                                         "(kept)",
+                                         "GetLastError",
                                          "SetLastError",
                                          "GetCurrentProcess",
                                          "lstrlenA",
@@ -174,6 +179,19 @@ void check_report_of(const site &target, DWORD code, const reliability::machine_
     if (reported && target.call.function != "FormatMessageA") {
       EXPECT_EQ(after[j].subject, caption_of(target.call.function))
           << where << ": reported under another caption";
+      // The run's account has the report with its caption, code and the failed call's subject.
+      const sim::mark *mark = nullptr;
+      for (const sim::mark &m : sim::marks())
+        if (!mark && m.call > j && m.kind == sim::mark::failure)
+          mark = &m;
+      ASSERT_NE(mark, nullptr) << where << ": no failure in the account";
+      EXPECT_EQ(mark->caption, after[j].subject) << where;
+      // A failed scheduling reports the deletion's own failure, with its code.
+      if (target.call.function != "MoveFileExA") {
+        EXPECT_EQ(mark->code, code) << where;
+      }
+      EXPECT_TRUE(mark->subject.empty() || ascii_iequal(mark->subject, target.call.subject))
+          << where << ": the account names " << mark->subject;
     }
     // A function a library may lack is looked up without a report.
     if (always_reported.count(target.call.function) &&

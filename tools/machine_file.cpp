@@ -187,6 +187,12 @@ std::string windows_directory(const machine_description &m) {
   return m.windows_directory.empty() ? "C:\\WINDOWS" : m.windows_directory;
 }
 
+std::string system_directory(const machine_description &m) {
+  if (!m.system_directory.empty())
+    return m.system_directory;
+  return windows_directory(m) + (m.win98 ? "\\SYSTEM" : "\\system32");
+}
+
 static const struct {
   const char *word;
   DWORD attribute;

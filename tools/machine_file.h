@@ -128,8 +128,10 @@ bool add_reg_file(machine_description &machine, const std::string &path, load_er
 // A whole file's bytes; false when it cannot be read.
 bool read_bytes(const std::string &path, std::string &bytes);
 
-// The machine's Windows directory: the one it names, else the platform's C:\WINDOWS.
+// The machine's Windows directory: the one it names, else the platform's C:\WINDOWS; and its
+// system directory, the one it names, else the platform's.
 std::string windows_directory(const machine_description &machine);
+std::string system_directory(const machine_description &machine);
 
 // The format an export of this machine is written in: that of its first .reg file, else
 // the one its platform's tools write.
