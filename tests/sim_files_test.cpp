@@ -148,6 +148,94 @@ TEST_F(SimFiles, FaultedCallsChangeNothing) {
   EXPECT_STREQ("untouched", buf);
 }
 
+// A loaded driver's file: Windows 10 and 11 refuse its deletion, earlier versions let it go;
+// its attributes can be set on every version. A deletion at restart leaves the file where it is
+// and is kept in the pending list; Windows 98 has MoveFileExA only as a stub.
+TEST_F(SimFiles, LoadedDriverFilesAndDeletionAtRestart) {
+  const char *path = "C:\\WINDOWS\\system32\\drivers\\Q40PUCOM.SYS";
+  const struct {
+    DWORD major, minor;
+    bool deleted;
+  } versions[] = {{5, 0, true}, {6, 1, true}, {6, 3, true}, {10, 0, false}};
+  for (const auto &v : versions) {
+    SCOPED_TRACE(std::to_string(v.major) + "." + std::to_string(v.minor));
+    sim::machine_win2000();
+    sim::set_version(VER_PLATFORM_WIN32_NT, v.major, v.minor, 0);
+    sim::file_add(path, FILE_ATTRIBUTE_READONLY);
+    sim::file_loaded(path);
+    EXPECT_TRUE(SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(DeleteFileA(path) != 0, v.deleted);
+    if (v.deleted)
+      continue;
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_TRUE(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_TRUE(sim::file_exists(path));
+    EXPECT_EQ(std::vector<std::string>{path}, sim::pending_deletions());
+    EXPECT_EQ(sim::change::file_deleted_at_restart, sim::changes().back().kind);
+    EXPECT_EQ(path, sim::changes().back().subject);
+  }
+  // What is not simulated, and what Windows 98 cannot do.
+  EXPECT_FALSE(MoveFileExA(path, "C:\\x.sys", 0));
+  EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+  EXPECT_FALSE(MoveFileExA("C:\\WINDOWS\\none.sys", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+  sim::machine_win98();
+  sim::file_add("C:\\WINDOWS\\SYSTEM\\Q40PUSB.SYS");
+  EXPECT_FALSE(
+      MoveFileExA("C:\\WINDOWS\\SYSTEM\\Q40PUSB.SYS", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+  EXPECT_TRUE(sim::pending_deletions().empty());
+}
+
+// The folder search: the entries of one folder that match the pattern's last part ('*', '?',
+// any letter case), folders included, in NTFS order (by upper-cased name), as they were when
+// the search began; the end, an empty match and a missing folder each with Windows' error.
+TEST_F(SimFiles, FolderSearch) {
+  for (const char *name : {"oem10.inf", "OEM2.INF", "oem2.pnf", "oemsetup.inf", "mdmgen.inf"})
+    sim::file_add(std::string("C:\\WINDOWS\\inf\\") + name, FILE_ATTRIBUTE_ARCHIVE, "12345");
+  sim::folder_add("C:\\WINDOWS\\inf\\oem7.inf");
+  sim::file_add("C:\\WINDOWS\\inf\\OTHER\\oem5.inf");
+  const struct {
+    const char *pattern;
+    std::vector<std::string> names;
+    DWORD error; // of FindFirstFileA, when nothing is found
+  } cases[] = {
+      {"C:\\WINDOWS\\inf\\oem*.inf", {"oem10.inf", "OEM2.INF", "oem7.inf", "oemsetup.inf"}, 0},
+      {"c:/windows/INF/OEM?.*", {"OEM2.INF", "oem2.pnf", "oem7.inf"}, 0},
+      {"C:\\WINDOWS\\inf\\*.*",
+       {"mdmgen.inf", "oem10.inf", "OEM2.INF", "oem2.pnf", "oem7.inf", "oemsetup.inf", "OTHER"},
+       0},
+      {"C:\\WINDOWS\\inf\\oem*.sys", {}, ERROR_FILE_NOT_FOUND},
+      {"C:\\WINDOWS\\nothing\\oem*.inf", {}, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(c.pattern, &found);
+    if (c.names.empty()) {
+      EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+      EXPECT_EQ(c.error, GetLastError());
+      continue;
+    }
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    std::vector<std::string> names;
+    do {
+      names.push_back(found.cFileName);
+      bool folder = names.back() == "oem7.inf" || names.back() == "OTHER";
+      EXPECT_EQ(folder, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+          << found.cFileName;
+      DeleteFileA("C:\\WINDOWS\\inf\\mdmgen.inf"); // the search goes on as it began
+    } while (FindNextFileA(search, &found));
+    EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+    EXPECT_EQ(c.names, names);
+    EXPECT_EQ(1u, sim::leaks().size()); // the open search
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_TRUE(sim::leaks().empty());
+    EXPECT_FALSE(FindClose(search));
+    sim::file_add("C:\\WINDOWS\\inf\\mdmgen.inf");
+  }
+}
+
 TEST_F(SimFiles, FileListIsSortedCaseInsensitively) {
   sim::file_add("C:\\WINDOWS\\inf\\oem10.inf");
   sim::file_add("C:\\WINDOWS\\INF\\OEM1.INF");
