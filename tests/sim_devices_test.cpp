@@ -167,39 +167,6 @@ TEST_F(SimDevices, RemovalDeletesTheDriverKeyWithTheDevice) {
   EXPECT_EQ((std::vector<std::string>{stored, stored + "\\Settings"}), deleted);
 }
 
-// A device Windows cannot stop is removed all the same, and the flags asking for a restart
-// are in its element's install parameters, also after the removal; other elements have none.
-TEST_F(SimDevices, RemovalThatNeedsARestartSetsTheInstallParameters) {
-  sim::device d;
-  d.instance_id = "USB\\X\\1";
-  d.hardware_ids = sim::multi_string({kId});
-  d.remove_flags = DI_NEEDREBOOT;
-  sim::device_add(d);
-  sim::device_add("USB\\X\\2", {kId});
-  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA rec;
-  rec.cbSize = sizeof rec;
-  SP_DEVINSTALL_PARAMS_A params = {};
-  for (DWORD index : {0u, 1u}) {
-    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, index, &rec));
-    params.cbSize = sizeof params;
-    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set, &rec, &params));
-    EXPECT_EQ(DWORD(0), params.Flags);
-    EXPECT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &rec));
-    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set, &rec, &params));
-    EXPECT_EQ(index == 0 ? DWORD(DI_NEEDREBOOT) : DWORD(0), params.Flags);
-    EXPECT_EQ(DWORD(sizeof params), params.cbSize);
-  }
-  EXPECT_TRUE(sim::device_list().empty());
-  ASSERT_EQ(2u, sim::changes().size());
-  EXPECT_EQ(sim::change::device_removed_at_restart, sim::changes()[0].kind);
-  EXPECT_EQ(sim::change::device_removed, sim::changes()[1].kind);
-  params.cbSize = sizeof params - 1;
-  EXPECT_FALSE(SetupDiGetDeviceInstallParamsA(set, &rec, &params));
-  EXPECT_EQ(DWORD(ERROR_INVALID_USER_BUFFER), GetLastError());
-  SetupDiDestroyDeviceInfoList(set);
-}
-
 TEST_F(SimDevices, RemoveErrorAndFaults) {
   sim::device d;
   d.instance_id = "USB\\X\\1";

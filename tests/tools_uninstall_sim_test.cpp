@@ -453,24 +453,14 @@ TEST(uninstall_sim, summary_and_record_are_views_of_one_account) {
     }
 }
 
-// What Windows finishes at the next restart, on the win11 machine: the device it could not stop
-// and the loaded driver's file, deleted at restart and so not kept; the record has both events.
-TEST(uninstall_sim, win11_summary_and_record_show_what_windows_finishes_at_restart) {
+// On the win11 machine the loaded driver's file, deleted at restart, is not kept, and the
+// record has the device and the file at restart.
+TEST(uninstall_sim, what_windows_finishes_at_restart_is_removed_not_kept) {
   std::string file = ::testing::TempDir() + "uninstall_sim_win11.jsonl";
   sim_run run = run_uninstall_sim({"--machine", "win11", "--yes", "--record", file});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("Totals: 8 removed, 0 kept, 0 failed, 0 not known\n"), std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("    USB\\VID_1E7A&PID_0080\\5&1a2b3c4d&0&1  (Windows could not stop it: "
-                         "it finishes the removal at the restart it asked for)\n"),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("  files in use, deleted at restart in C:\\WINDOWS\\system32\\drivers\\:\n"
-                         "    Q40PUCOM.SYS\n"),
-            std::string::npos)
-      << run.out;
-  std::vector<std::string> record = read_lines(file), at_restart;
-  for (const std::string &line : record)
+  EXPECT_NE(run.out.find("Totals: 8 removed, 0 kept, 0 failed"), std::string::npos) << run.out;
+  std::vector<std::string> at_restart;
+  for (const std::string &line : read_lines(file))
     if (line.find(" at restart\"") != std::string::npos)
       at_restart.push_back(record_field(line, "event") + " " + summary_text(line));
   EXPECT_EQ(at_restart, (std::vector<std::string>{
