@@ -61,6 +61,17 @@ static BOOL succeed() {
   return TRUE;
 }
 
+// The start of a call on one element of a set: the call logged and its faults applied, then
+// the set and the element looked up. Null, with the last error set, when the call fails there.
+static devset_element *called_element(const char *function, HDEVINFO h, PSP_DEVINFO_DATA data) {
+  DWORD err = enter(function, element_subject(h, data));
+  device_set *s = err ? nullptr : set_of(h);
+  devset_element *e = s ? element_of(s, data) : nullptr;
+  if (!e)
+    fail_with(err ? err : s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+  return e;
+}
+
 } // namespace detail
 
 using namespace detail;
@@ -179,16 +190,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
-  DWORD err =
-      enter("SetupDiGetDeviceRegistryPropertyA", element_subject(DeviceInfoSet, DeviceInfoData));
-  if (err)
-    return fail_with(err);
-  device_set *s = set_of(DeviceInfoSet);
-  if (!s)
-    return fail_with(ERROR_INVALID_HANDLE);
-  devset_element *e = element_of(s, DeviceInfoData);
+  devset_element *e =
+      called_element("SetupDiGetDeviceRegistryPropertyA", DeviceInfoSet, DeviceInfoData);
   if (!e)
-    return fail_with(ERROR_INVALID_PARAMETER);
+    return FALSE;
   device_entry *d = find_device(e->instance_id, e->devinst);
   if (!d)
     return fail_with(ERROR_NO_SUCH_DEVINST);
@@ -251,15 +256,11 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 // A size field other than the structure's own fails with ERROR_INVALID_USER_BUFFER.
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-  DWORD err =
-      enter("SetupDiGetDeviceInstallParamsA", element_subject(DeviceInfoSet, DeviceInfoData));
-  if (err)
-    return fail_with(err);
-  device_set *s = set_of(DeviceInfoSet);
-  if (!s)
-    return fail_with(ERROR_INVALID_HANDLE);
-  devset_element *e = element_of(s, DeviceInfoData);
-  if (!e || !DeviceInstallParams)
+  devset_element *e =
+      called_element("SetupDiGetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData);
+  if (!e)
+    return FALSE;
+  if (!DeviceInstallParams)
     return fail_with(ERROR_INVALID_PARAMETER);
   if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
     return fail_with(ERROR_INVALID_USER_BUFFER);
