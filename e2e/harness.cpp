@@ -1,10 +1,11 @@
 // The end-to-end harness: runs the uninstaller, plays the user, and reports what it saw.
 //
-//   harness.exe [--hold FILE]... ANSWERS PROGRAM [WORD]
+//   harness.exe [--hold FILE ...] ANSWERS PROGRAM [WORD]
 //
-// Each FILE given with --hold is opened for reading before the program starts and held open,
-// sharing read access only, until the program has ended, as a program that has the file open
-// holds it: deleting it fails with a sharing violation in the meantime.
+// Each --hold FILE is opened before the program starts and kept open until it has ended, for
+// reading and shared for reading only, as a loaded driver or another program holds its file:
+// the program's DeleteFile of it fails with ERROR_SHARING_VIOLATION.
+//
 // Starts PROGRAM with the command line `"PROGRAM" WORD` (or just `"PROGRAM"`), then watches
 // for the message boxes (top-level windows of class "#32770") of that process and of the
 // processes it starts (the 32-bit edition under WOW64 shows none: its 64-bit child does). Each box
@@ -188,35 +189,23 @@ bool start_program(const wchar_t *program, const wchar_t *word, PROCESS_INFORMAT
 
 } // namespace
 
-// Opens each --hold FILE at the start of the arguments; returns the index of the first other
-// argument, or 0 (after an "error" line) when a file cannot be opened.
-static int hold_files(int argc, wchar_t **argv, std::vector<HANDLE> *held) {
-  int next = 1;
-  while (next + 1 < argc && wcscmp(argv[next], L"--hold") == 0) {
-    HANDLE file = CreateFileW(argv[next + 1], GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      printf("error cannot hold %ls open: error %lu\n", argv[next + 1], GetLastError());
-      return 0;
-    }
-    held->push_back(file);
-    next += 2;
-  }
-  return next;
-}
-
 int main() {
   int argc = 0;
   wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<HANDLE> held;
-  int first = argv ? hold_files(argc, argv, &held) : 0;
-  if (first == 0)
-    return 2;
-  // From here on the arguments after the --hold pairs.
-  argc -= first - 1;
-  argv += first - 1;
-  if (argc < 3 || argc > 4) {
-    fprintf(stderr, "usage: harness.exe [--hold FILE]... ANSWERS PROGRAM [WORD]\n");
+  while (argv && argc >= 3 && wcscmp(argv[1], L"--hold") == 0) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      printf("error cannot hold %ls: error %lu\n", argv[2], GetLastError());
+      return 2;
+    }
+    held.push_back(file);
+    argv += 2;
+    argc -= 2;
+  }
+  if (!argv || argc < 3 || argc > 4) {
+    fprintf(stderr, "usage: harness.exe [--hold FILE ...] ANSWERS PROGRAM [WORD]\n");
     return 2;
   }
   std::string answer_list;

@@ -38,7 +38,8 @@ struct scenario {
   std::vector<std::string> folders;
   std::vector<std::pair<std::string, std::string>> files; // machine path, bytes
   std::set<std::string> read_only;                        // machine paths of read-only files
-  std::vector<std::pair<DWORD, std::string>> messages;    // system texts, UTF-8
+  std::set<std::string> in_use; // machine paths of files held open while the program runs
+  std::vector<std::pair<DWORD, std::string>> messages; // system texts, UTF-8
   std::vector<scenario_box> boxes;
   bool record = false;
   bool has_exit_code = false;
@@ -47,7 +48,6 @@ struct scenario {
   std::vector<std::pair<std::string, std::string>> gone_values;
   std::vector<std::string> gone_files;
   std::vector<std::string> normal_files;  // stay, with their attributes set to normal
-  std::vector<std::string> held_files;    // a program holds them open while the run goes on
   std::vector<std::string> pending_files; // stay, deleted at the next restart
 };
 
@@ -165,6 +165,10 @@ void parse_scenario(const std::string &path, scenario &sc) {
     } else if (directive == "wine-gone" && starts_with(rest, "file ")) {
       // Gone under Wine only, where Wine differs from Windows: Windows keeps it, and so does
       // the simulation.
+    } else if (directive == "in-use" && starts_with(rest, "file ")) {
+      sc.in_use.insert(trim(rest.substr(5)));
+    } else if (directive == "left-behind" && starts_with(rest, "file ")) {
+      // What the comparison of the snapshots under Wine finds; the file is not gone here.
     } else if (directive == "registry") {
       if (sc.registry.empty())
         sc.registry_line = static_cast<int>(i) + 2;
@@ -220,8 +224,6 @@ void parse_scenario(const std::string &path, scenario &sc) {
       }
     } else if (directive == "normal" && starts_with(rest, "file ")) {
       sc.normal_files.push_back(trim(rest.substr(5)));
-    } else if (directive == "hold" && starts_with(rest, "file ")) {
-      sc.held_files.push_back(trim(rest.substr(5)));
     } else if (directive == "pending" && starts_with(rest, "file ")) {
       sc.pending_files.push_back(trim(rest.substr(5)));
     } else if (directive == "record") {
@@ -316,12 +318,12 @@ void set_up_machine(const scenario &sc) {
     entry.contents = file.second;
     if (sc.read_only.count(file.first))
       entry.attributes = FILE_ATTRIBUTE_READONLY;
+    // Held open by another program, which shares it for reading only.
+    if (sc.in_use.count(file.first))
+      entry.delete_error = ERROR_SHARING_VIOLATION;
     machine.files.push_back(entry);
   }
   apply_machine(machine);
-  // Held open without delete sharing, the file cannot be deleted on any version.
-  for (const std::string &file : sc.held_files)
-    sim::file_deny_delete(machine_path(sc, file), ERROR_SHARING_VIOLATION);
   for (const auto &message : sc.messages)
     sim::set_message_text(message.first, cp932(message.second));
 }

@@ -678,6 +678,28 @@ std::vector<std::pair<std::string, std::string>> nt_snapshot(bool wow64) {
           {"OEMINF/oem9.inf", "[Version]\r\n"}};
 }
 
+// The built-in Windows 98 SE machine as snapshot.bat writes it, without Enum\Root\Ports (Setup
+// found no serial port of its own); a Japanese maker's INF in inf\OTHER.
+std::vector<std::pair<std::string, std::string>> win98_snapshot() {
+  machine_state("win98");
+  sim::reg_delete_key("Enum\\Root\\Ports");
+  std::string registry, problem;
+  EXPECT_TRUE(write_reg(reg_format_regedit4, registry, problem));
+  return {{"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
+          {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily win98\r\nsystem C:\\WINDOWS\\SYSTEM\r\n"},
+          {"SYSTEM.REG", registry},
+          {"ENUM.REG", "REGEDIT4\r\n\r\n"},
+          {"INF.DIR", "Q40PUSB.INF\r\n"},
+          {"INF.ATT", "  A          C:\\WINDOWS\\INF\\Q40PUSB.INF\r\n"},
+          {"OTHER.DIR", cp932("ソニー表示.INF\r\n")},
+          {"OTHER.ATT", cp932("  A          C:\\WINDOWS\\INF\\OTHER\\ソニー表示.INF\r\n")},
+          {"OTHERINF/" + cp932("ソニー表示.INF"), "[Version]\r\n"},
+          {"SYSTEM.DIR", "Q40PORT.VxD\r\n"},
+          {"SYSTEM.ATT", "  A  R       C:\\WINDOWS\\SYSTEM\\Q40PORT.VXD\r\n"},
+          {"DRIVERS.DIR", "File not found\r\n"},
+          {"DRIVERS.ATT", "File not found - C:\\WINDOWS\\SYSTEM\\DRIVERS\\*.*\r\n"}};
+}
+
 TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   std::string nt = ::testing::TempDir() + "snapshot_nt";
   for (bool wow64 : {false, true}) {
@@ -719,24 +741,7 @@ TEST(uninstall_sim, snapshots_of_real_machines_are_rehearsed) {
   }
 
   std::string w98 = ::testing::TempDir() + "snapshot_98";
-  machine_state("win98");
-  sim::reg_delete_key("Enum\\Root\\Ports"); // Setup found no serial port of its own
-  std::string registry, problem;
-  ASSERT_TRUE(write_reg(reg_format_regedit4, registry, problem));
-  const std::vector<std::pair<std::string, std::string>> w98_files = {
-      {"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
-      {"WHERE.TXT", "windows C:\\WINDOWS\r\nfamily win98\r\nsystem C:\\WINDOWS\\SYSTEM\r\n"},
-      {"SYSTEM.REG", registry},
-      {"ENUM.REG", "REGEDIT4\r\n\r\n"},
-      {"INF.DIR", "Q40PUSB.INF\r\n"},
-      {"INF.ATT", "  A          C:\\WINDOWS\\INF\\Q40PUSB.INF\r\n"},
-      {"OTHER.DIR", cp932("ソニー表示.INF\r\n")},
-      {"OTHER.ATT", cp932("  A          C:\\WINDOWS\\INF\\OTHER\\ソニー表示.INF\r\n")},
-      {"OTHERINF/" + cp932("ソニー表示.INF"), "[Version]\r\n"},
-      {"SYSTEM.DIR", "Q40PORT.VxD\r\n"},
-      {"SYSTEM.ATT", "  A  R       C:\\WINDOWS\\SYSTEM\\Q40PORT.VXD\r\n"},
-      {"DRIVERS.DIR", "File not found\r\n"},
-      {"DRIVERS.ATT", "File not found - C:\\WINDOWS\\SYSTEM\\DRIVERS\\*.*\r\n"}};
+  const std::vector<std::pair<std::string, std::string>> w98_files = win98_snapshot();
   write_snapshot(w98, w98_files);
   sim_run run = run_uninstall_sim({"--snapshot", w98, "--yes"});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -957,6 +962,40 @@ TEST(uninstall_sim, compare_checks_the_snapshot_after_the_real_run) {
         EXPECT_EQ(record_field(line, "step"), "driver and INF files");
       }
   }
+  // Windows 98, model 1 kept: the VxD key a real run left is found by the step that removed it
+  // in the rehearsal; model 1's entries, kept, are still there.
+  std::string w98_before = ::testing::TempDir() + "compare_98_before";
+  std::vector<std::pair<std::string, std::string>> w98_files = win98_snapshot();
+  write_snapshot(w98_before, w98_files);
+  sim_run run = run_uninstall_sim(
+      {"--snapshot", w98_before, "--answer", "ok,cancel,ok", "--export", exported});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char *left : {"", "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\"
+                               "VxD\\Q40PPORT]\r\n\"StaticVxD\"=\"Q40PPORT.VxD\"\r\n"}) {
+    std::vector<std::pair<std::string, std::string>> files = w98_files;
+    for (auto &f : files)
+      if (f.first == "SYSTEM.REG")
+        f.second = read_file(exported) + left;
+      else if (f.first == "INF.DIR" || f.first == "INF.ATT")
+        f.second = "";
+    write_snapshot(after, files);
+    run = run_uninstall_sim({"--snapshot", w98_before, "--compare", after, "--answer",
+                             "ok,cancel,ok", "--record", record});
+    EXPECT_EQ(run.status, *left ? 3 : 0) << run.out;
+    EXPECT_NE(run.out.find(*left ? "  Left behind (the rehearsal removed them; the real run left "
+                                   "them):\n    key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet"
+                                   "\\Services\\VxD\\Q40PPORT  (removed in the rehearsal by "
+                                   "QuendalQ40 PRO For USB, VxD entries)\n"
+                                 : "The real run went as rehearsed.\n"),
+              std::string::npos)
+        << run.out;
+    std::string kept_port;
+    for (const std::string &line : read_lines(record))
+      if (record_field(line, "subject").find("VMM32Files\\Q40PORT.VxD") != std::string::npos)
+        kept_port = record_field(line, "result") + " " + record_field(line, "model");
+    EXPECT_EQ(kept_port, "kept as rehearsed 1");
+  }
+
   // Refused before anything runs: no snapshot before, an unreadable one after, another machine.
   std::string w98 = ::testing::TempDir() + "compare_98";
   write_snapshot(w98, {{"VER.TXT", "\r\nWindows 98 [Version 4.10.2222]\r\n"},
@@ -971,7 +1010,7 @@ TEST(uninstall_sim, compare_checks_the_snapshot_after_the_real_run) {
       {{"--compare", after}, "--compare needs --snapshot"},
       {{"--snapshot", before, "--compare", "/nonexistent"}, "/nonexistent: cannot be read"},
       {{"--snapshot", before, "--compare", w98}, w98 + ": not a snapshot of the machine of"},
-      {{"--snapshot", before, "--compare", after, "--record", after + "/x.jsonl"},
+      {{"--snapshot", w98_before, "--compare", after, "--record", after + "/x.jsonl"},
        "would write over what the machine is read from (" + after + ")"},
   };
   for (const auto &r : refused) {

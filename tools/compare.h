@@ -46,8 +46,8 @@ struct reached_places {
 // read from the description: the simulated machine keeps no contents a rehearsal can read).
 reached_places reach_of(const machine_description &machine);
 
-// What the entries `ids` of `places` are on the simulated machine as it stands now: those
-// still there, with their content.
+// The entries of `places` as the simulated machine holds them now: those still there, with
+// their content.
 std::map<std::string, reached_entry> look_up(const reached_places &places);
 
 // The comparison, as EVENT_COMPARED events in the order of BEFORE's entries, then AFTER's

@@ -2,11 +2,10 @@
 #include "tools/not_known.h"
 
 #include "tools/encoding.h"
+#include "tools/run_account.h"
 
 #include <set>
 #include <utility>
-
-static const char hklm[] = "HKEY_LOCAL_MACHINE\\";
 
 // Whether `path` is `under` or lies below it; "" is above everything.
 static bool at_or_below(const std::string &path, const std::string &under) {
@@ -21,12 +20,7 @@ static bool at_or_below(const std::string &path, const std::string &under) {
 // its subject is neither. The INF functions take a bare name from the Windows INF folder.
 static std::string call_path(const machine_description &m, const sim::call &c, bool key) {
   if (key) {
-    if (c.function.compare(0, 3, "Reg") != 0)
-      return "";
-    std::string path = c.subject;
-    if (ascii_iequal(path.substr(0, sizeof hklm - 1), hklm))
-      path = path.substr(sizeof hklm - 1);
-    return trim_backslashes(path);
+    return c.function.compare(0, 3, "Reg") == 0 ? below_hklm(c.subject) : "";
   }
   if (c.function == "SetFileAttributesA" || c.function == "DeleteFileA")
     return c.subject;

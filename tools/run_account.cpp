@@ -50,8 +50,8 @@ bool is_removal_step(int step) {
 }
 
 run_event event_of(event_kind kind) {
-  run_event e{kind, MODEL_NONE,    -1, {}, sim::change::key_deleted, {}, {}, 0, SUBJECT_NONE, {},
-              {},   COMPARED_KEPT, 0};
+  run_event e;
+  e.kind = kind;
   return e;
 }
 

@@ -50,21 +50,21 @@ enum compare_result {
 extern const char *const compare_result_names[COMPARE_RESULT_COUNT];
 
 struct run_event {
-  event_kind kind;
+  event_kind kind = EVENT_BOX;
   // The model and step the event happened in (core/account.h); MODEL_NONE and -1 before the
   // first step. A comparison's model and step are those of the rehearsed change, if any.
-  int model;
-  int step;
-  sim::box box;               // box
-  sim::change::kind_t change; // change; `subject` and `call` as well
-  std::string call;           // change: the Windows function whose call made it
-  std::string caption;        // failure
-  DWORD code;                 // failure: the error code; exit: the exit code
-  int subject_kind;           // failure, kept, compared (subject_kind)
-  std::string subject;        // code page 932
-  std::string why;            // kept, not known: UTF-8
-  compare_result result;      // compared
-  UINT flags;                 // restart: what ExitWindowsEx was asked to do
+  int model = MODEL_NONE;
+  int step = -1;
+  sim::box box = {};                                     // box
+  sim::change::kind_t change = sim::change::key_deleted; // change; `subject`, `call` as well
+  std::string call;                      // change: the Windows function whose call made it
+  std::string caption;                   // failure
+  DWORD code = 0;                        // failure: the error code; exit: the exit code
+  int subject_kind = SUBJECT_NONE;       // failure, kept, compared (subject_kind)
+  std::string subject;                   // code page 932
+  std::string why;                       // kept, not known: UTF-8
+  compare_result result = COMPARED_KEPT; // compared
+  UINT flags = 0;                        // restart: what ExitWindowsEx was asked to do
 };
 
 // What the account is made from: the simulated machine's logs of the run just made (and,
