@@ -13,19 +13,26 @@ static const char *const setupapi_functions[] = {"SetupDiGetClassDevsA",
                                                  "SetupOpenInfFileA",
                                                  "SetupGetLineTextA",
                                                  "SetupCloseInfFile",
-                                                 "SetupUninstallOEMInfA"};
+                                                 "SetupUninstallOEMInfA",
+                                                 "SetupDiGetDeviceInstallParamsA"};
 // The Windows 2000 set uses the first five registry functions, the Windows 98 set all six.
 static const char *const advapi32_functions[] = {"RegOpenKeyExA", "RegCloseKey",
                                                  "RegEnumKeyExA", "RegDeleteKeyA",
                                                  "RegEnumValueA", "RegDeleteValueA"};
-static const char *const kernel32_functions[] = {"GetWindowsDirectoryA", "GetSystemDirectoryA",
-                                                 "SetFileAttributesA", "DeleteFileA"};
+// The Windows 98 set uses the first four file functions. Windows 98 exports MoveFileExA only as
+// a stub that fails, and its steps neither delete at restart nor search folders; every Windows
+// of the 2000 family has all eight.
+static const char *const kernel32_functions[] = {
+    "GetWindowsDirectoryA", "GetSystemDirectoryA", "SetFileAttributesA", "DeleteFileA",
+    "MoveFileExA",          "FindFirstFileA",      "FindNextFileA",      "FindClose"};
 
 #define COUNT(array) static_cast<int>(sizeof(array) / sizeof((array)[0]))
 
-// SetupUninstallOEMInfA came with Windows XP: Windows 2000 binds without it.
+// SetupUninstallOEMInfA came with Windows XP: Windows 2000 binds without it. Without
+// SetupDiGetDeviceInstallParamsA a removal cannot tell that Windows asks for a restart, which
+// is no reason to remove nothing.
 library_table nt_setupapi_table = {
-    "setupapi", setupapi_functions, SLOT_SetupCloseInfFile + 1, 1, nullptr, {}};
+    "setupapi", setupapi_functions, SLOT_SetupCloseInfFile + 1, 2, nullptr, {}};
 library_table nt_advapi32_table = {"advapi32", advapi32_functions, SLOT_RegDeleteValueA, 0, nullptr,
                                    {}};
 library_table nt_kernel32_table = {
@@ -33,7 +40,7 @@ library_table nt_kernel32_table = {
 library_table win98_advapi32_table = {
     "advapi32", advapi32_functions, COUNT(advapi32_functions), 0, nullptr, {}};
 library_table win98_kernel32_table = {
-    "kernel32", kernel32_functions, COUNT(kernel32_functions), 0, nullptr, {}};
+    "kernel32", kernel32_functions, SLOT_DeleteFileA + 1, 0, nullptr, {}};
 
 static library_table *const nt_set[] = {&nt_setupapi_table, &nt_advapi32_table, &nt_kernel32_table};
 static library_table *const win98_set[] = {&win98_advapi32_table, &win98_kernel32_table};
@@ -41,15 +48,18 @@ static library_table *const win98_set[] = {&win98_advapi32_table, &win98_kernel3
 int bind_library_table(library_table *table) {
   HMODULE module = LoadLibraryA(table->library_name);
   if (!module) {
-    report_system_error(GetLastError(), caption_load_library);
+    report_system_error(GetLastError(), caption_load_library,
+                        named_subject(SUBJECT_MODULE, table->library_name));
     return 0;
   }
   for (int i = 0; i < table->function_count; ++i) {
     table->slots[i] = GetProcAddress(module, table->functions[i]);
     if (!table->slots[i]) {
-      report_system_error(GetLastError(), caption_get_proc_address);
+      report_system_error(GetLastError(), caption_get_proc_address,
+                          named_subject(SUBJECT_FUNCTION, table->functions[i]));
       if (!FreeLibrary(module))
-        report_system_error(GetLastError(), caption_free_library);
+        report_system_error(GetLastError(), caption_free_library,
+                            named_subject(SUBJECT_MODULE, table->library_name));
       return 0;
     }
   }
@@ -76,7 +86,8 @@ static int unbind_set(library_table *const *set, int count) {
     if (!table->module)
       continue;
     if (!FreeLibrary(table->module)) {
-      report_system_error(GetLastError(), caption_free_library);
+      report_system_error(GetLastError(), caption_free_library,
+                          named_subject(SUBJECT_MODULE, table->library_name));
       return 0;
     }
     table->module = nullptr; // released: a second release must not free someone else's reference

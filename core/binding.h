@@ -7,7 +7,7 @@
 
 #include "platform/windows_api.h"
 
-enum { LIBRARY_TABLE_SLOTS = 9 };
+enum { LIBRARY_TABLE_SLOTS = 10 };
 
 struct library_table {
   const char *library_name;     // passed to LoadLibraryA as it stands
@@ -28,7 +28,8 @@ extern library_table win98_advapi32_table;
 extern library_table win98_kernel32_table;
 
 // Slots of each kind of table. Both advapi32 tables share the registry slots (the Windows 98
-// table has one more), and both kernel32 tables the file slots.
+// table has one more), and both kernel32 tables the file slots (the Windows 2000 table has
+// four more: the deletion at restart and the folder search).
 enum setupapi_slot {
   SLOT_SetupDiGetClassDevsA,
   SLOT_SetupDiEnumDeviceInfo,
@@ -38,7 +39,8 @@ enum setupapi_slot {
   SLOT_SetupOpenInfFileA,
   SLOT_SetupGetLineTextA,
   SLOT_SetupCloseInfFile,
-  SLOT_SetupUninstallOEMInfA, // optional: Windows XP and later
+  SLOT_SetupUninstallOEMInfA,          // optional: Windows XP and later
+  SLOT_SetupDiGetDeviceInstallParamsA, // optional
 };
 enum registry_slot {
   SLOT_RegOpenKeyExA,
@@ -53,6 +55,10 @@ enum file_slot {
   SLOT_GetSystemDirectoryA,
   SLOT_SetFileAttributesA,
   SLOT_DeleteFileA,
+  SLOT_MoveFileExA,
+  SLOT_FindFirstFileA,
+  SLOT_FindNextFileA,
+  SLOT_FindClose,
 };
 
 template <typename Function> Function bound_function(const library_table &table, int slot) {

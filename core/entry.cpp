@@ -129,7 +129,7 @@ static int is_64_bit_program(const wchar_t *path) {
   DWORD error = GetLastError();
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
       error != ERROR_BAD_EXE_FORMAT)
-    report_system_error(error, caption_get_binary_type);
+    report_system_error(error, caption_get_binary_type, object_subject(SUBJECT_PROGRAM, path));
   return 0;
 }
 
@@ -148,7 +148,8 @@ int hand_off_to_64_bit_edition(int *exit_code) {
   append_wide(command_line, size, L"\"");
   if (*tail && !(append_wide(command_line, size, L" ") && append_wide(command_line, size, tail))) {
     // Longer than any command line Windows passes: this tail cannot have come from one.
-    report_system_error(ERROR_FILENAME_EXCED_RANGE, caption_create_process);
+    report_system_error(ERROR_FILENAME_EXCED_RANGE, caption_create_process,
+                        object_subject(SUBJECT_PROGRAM, path));
     return 0;
   }
   // The path is also passed as the module to start, so that no other program is searched for
@@ -162,7 +163,7 @@ int hand_off_to_64_bit_edition(int *exit_code) {
     // simply one that the 32-bit edition alone cannot serve.
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-      report_system_error(error, caption_create_process);
+      report_system_error(error, caption_create_process, object_subject(SUBJECT_PROGRAM, path));
     return 0;
   }
   // The child shows every box of the run. Should the wait or the query fail, its result is
@@ -224,6 +225,9 @@ int check_option(const char *command_tail) {
 }
 
 int restart_needed() {
+  // What Windows finishes only at the next restart needs that restart, in either removal.
+  if (get_restart_pending())
+    return 1;
   // Any nonzero flag counts, a failure mark included: something of the driver may be loaded.
   for (int model = 0; model < MODEL_COUNT; ++model) {
     if (get_mode() == MODE_WIN98 && get_win98_registry_status(model) != 0)

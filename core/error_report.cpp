@@ -2,7 +2,7 @@
 // names the failed call. It only informs; the caller decides how the run goes on.
 #include "core/error_report.h"
 
-void report_system_error(DWORD error_code, const char *caption) {
+void report_system_error(DWORD error_code, const char *caption, const run_subject &subject) {
   // No insert arguments are passed, so inserts are left as written: some system texts have
   // them (193: "%1 is not a valid Win32 application."), and without IGNORE_INSERTS Windows
   // fails the call for such a text, or on older versions reads arguments never passed.
@@ -16,4 +16,5 @@ void report_system_error(DWORD error_code, const char *caption) {
   MessageBoxA(nullptr, text ? text : "", caption, MB_ICONERROR);
   if (text)
     LocalFree(text);
+  mark_failure(caption, error_code, subject);
 }

@@ -24,7 +24,7 @@ int probe_listed_file(const library_table &kernel32, const char *path, file_sile
     *outcome = ATTRIBUTES_PASSED;
     return 0;
   }
-  report_system_error(error, caption_set_file_attributes);
+  report_system_error(error, caption_set_file_attributes, named_subject(SUBJECT_FILE, path));
   *outcome = ATTRIBUTES_FAILED;
   return 0;
 }
@@ -34,6 +34,18 @@ int file_present(const library_table &kernel32, const char *path, file_silence s
   return probe_listed_file(kernel32, path, silence, &outcome);
 }
 
+// The restart's own file operations (the Session Manager's PendingFileRenameOperations) delete
+// a file that no program holds any more: what installers do with a file in use.
+static int delete_at_restart(const library_table &kernel32, const char *path, DWORD error) {
+  if (!BOUND_PRESENT(kernel32, MoveFileExA) ||
+      (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+    return 0;
+  if (!BOUND(kernel32, MoveFileExA)(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    return 0;
+  set_restart_pending(1);
+  return 1;
+}
+
 file_outcome delete_listed_file(const library_table &kernel32, const char *path,
                                 file_silence silence) {
   file_outcome outcome;
@@ -41,7 +53,10 @@ file_outcome delete_listed_file(const library_table &kernel32, const char *path,
     return outcome;
   if (BOUND(kernel32, DeleteFileA)(path))
     return FILE_DELETED;
-  report_system_error(GetLastError(), caption_delete_file);
+  DWORD error = GetLastError();
+  if (delete_at_restart(kernel32, path, error))
+    return FILE_DELETED_AT_RESTART;
+  report_system_error(error, caption_delete_file, named_subject(SUBJECT_FILE, path));
   return DELETE_FAILED;
 }
 
@@ -78,6 +93,7 @@ int delete_list_files(const library_table &kernel32, const file_list &list, int 
       continue;
     switch (delete_listed_file(kernel32, path, silence)) {
     case FILE_DELETED:
+    case FILE_DELETED_AT_RESTART:
       ++deletion->deleted;
       break;
     case ATTRIBUTES_FAILED:

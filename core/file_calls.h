@@ -21,7 +21,8 @@ enum file_silence {
 
 enum file_outcome {
   FILE_DELETED,
-  FILE_ABSENT, // or, with SILENT_ANY_FAILURE, any attribute failure
+  FILE_DELETED_AT_RESTART, // in use: Windows deletes it at the next restart
+  FILE_ABSENT,             // or, with SILENT_ANY_FAILURE, any attribute failure
   ATTRIBUTES_FAILED,
   DELETE_FAILED,
   ATTRIBUTES_PASSED, // the attributes could not be set and the silence passed that over
@@ -35,6 +36,11 @@ int probe_listed_file(const library_table &kernel32, const char *path, file_sile
 int file_present(const library_table &kernel32, const char *path, file_silence silence);
 // Sets the file's attributes to normal and deletes it. A silent attribute failure reads as
 // FILE_ABSENT or ATTRIBUTES_PASSED; ATTRIBUTES_FAILED and DELETE_FAILED have been reported.
+// Where the table binds MoveFileExA (the Windows 2000 set), a file that Windows refuses to
+// delete because it is in use (ERROR_SHARING_VIOLATION, or ERROR_ACCESS_DENIED, which Windows 10
+// and 11 give for the image of a loaded driver) is scheduled for deletion at the next restart:
+// FILE_DELETED_AT_RESTART, nothing reported, and the run ends with the restart prompt. Only when
+// that fails too is the deletion's own failure reported.
 file_outcome delete_listed_file(const library_table &kernel32, const char *path,
                                 file_silence silence);
 
@@ -58,8 +64,8 @@ int list_file_present(const library_table &kernel32, const file_list &list, int 
                       file_silence silence, status_setter set_failure_status);
 
 struct list_deletion {
-  int total; // used slots, whether their kind has a folder and their file exists or not
-  int deleted;
+  int total;   // used slots, whether their kind has a folder and their file exists or not
+  int deleted; // at restart included
   int attributes_failed;
   int delete_failed;
 };

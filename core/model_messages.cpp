@@ -1,5 +1,6 @@
 #include "core/model_messages.h"
 
+#include "core/account.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
 #include "core/texts.h"
@@ -23,6 +24,7 @@ void show_not_installed_notice(int model) {
 
 int ask_model_removal(int model) {
   // A question that cannot be asked whole is not asked: nothing is removed unasked.
+  mark_step(model, STEP_QUESTION);
   char question[QUESTION_SIZE];
   if (!compose(question, sizeof question, model, text_installed_question_suffix))
     return 0;

@@ -17,4 +17,5 @@ enum {
 extern char catalogue_oem_inf_names[MODEL_COUNT][NAME_SIZE];
 extern int run_mode;
 extern int run_option_flag;
+extern int run_restart_pending;
 extern int model_status[MODEL_COUNT][FLAG_COUNT];

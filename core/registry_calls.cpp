@@ -3,33 +3,37 @@
 #include "core/error_report.h"
 #include "core/texts.h"
 
-// 1 for a call that returned 0; any other result is reported under the caption.
-static int succeeded(LONG error, const char *caption) {
+// 1 for a call that returned 0; any other result is reported under the caption. The call was
+// made on `subkey` below `key` (null: on `key` itself).
+static int succeeded(LONG error, const char *caption, HKEY key, const char *subkey) {
   if (error == ERROR_SUCCESS)
     return 1;
-  report_system_error(static_cast<DWORD>(error), caption);
+  report_system_error(static_cast<DWORD>(error), caption, key_subject(key, subkey));
   return 0;
 }
 
-HKEY open_key(const library_table &advapi32, HKEY parent, const char *path, REGSAM access) {
+HKEY open_key(const library_table &advapi32, HKEY parent, const char *path, REGSAM access,
+              LONG *error) {
   HKEY key = nullptr;
-  LONG error = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
-  return error == ERROR_SUCCESS ? key : nullptr;
+  LONG result = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
+  if (error)
+    *error = result;
+  return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 HKEY open_key_reported(const library_table &advapi32, HKEY parent, const char *path,
                        REGSAM access) {
   HKEY key = nullptr;
   LONG error = BOUND(advapi32, RegOpenKeyExA)(parent, path, 0, access, &key);
-  return succeeded(error, caption_reg_open_key_ex) ? key : nullptr;
+  return succeeded(error, caption_reg_open_key_ex, parent, path) ? key : nullptr;
 }
 
-int key_closed(LONG error) {
-  return succeeded(error, caption_reg_close_key);
+int key_closed(LONG error, HKEY key) {
+  return succeeded(error, caption_reg_close_key, key, nullptr);
 }
 
 int close_key(const library_table &advapi32, HKEY key) {
-  return key_closed(BOUND(advapi32, RegCloseKey)(key));
+  return key_closed(BOUND(advapi32, RegCloseKey)(key), key);
 }
 
 int flush_and_close_key(const library_table &advapi32, HKEY key) {
@@ -45,7 +49,8 @@ int enum_subkey(const library_table &advapi32, HKEY key, DWORD index, char *name
 }
 
 int delete_key(const library_table &advapi32, HKEY parent, const char *subkey) {
-  return succeeded(BOUND(advapi32, RegDeleteKeyA)(parent, subkey), caption_reg_delete_key);
+  return succeeded(BOUND(advapi32, RegDeleteKeyA)(parent, subkey), caption_reg_delete_key, parent,
+                   subkey);
 }
 int read_value(const library_table &advapi32, HKEY key, DWORD index, registry_value *value) {
   for (int i = 0; i < NAME_SIZE; ++i)

@@ -5,16 +5,17 @@
 #include "core/binding.h"
 #include "core/catalogue.h"
 
-// The key, or null when it does not open (the caller decides whether that is worth a word).
+// The key, or null when it does not open (the caller decides whether that is worth a word);
+// `error`, when given, receives RegOpenKeyExA's result.
 HKEY open_key(const library_table &advapi32, HKEY parent, const char *path,
-              REGSAM access = KEY_ALL_ACCESS);
+              REGSAM access = KEY_ALL_ACCESS, LONG *error = nullptr);
 // The same; a failure is reported under "Function : RegOpenKeyEx()".
 HKEY open_key_reported(const library_table &advapi32, HKEY parent, const char *path,
                        REGSAM access = KEY_ALL_ACCESS);
 
-// 1 when a RegCloseKey call returned 0; otherwise its code is reported under
+// 1 when a RegCloseKey call on `key` returned 0; otherwise its code is reported under
 // "Function : RegCloseKey()". For the keys closed through the linked function.
-int key_closed(LONG error);
+int key_closed(LONG error, HKEY key);
 // Closes the key through the table: 1 when closed, else reported.
 int close_key(const library_table &advapi32, HKEY key);
 // Writes the key through with the linked RegFlushKey, whose result is not examined, then

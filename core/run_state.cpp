@@ -5,6 +5,7 @@
 
 int run_mode;
 int run_option_flag;
+int run_restart_pending;
 int model_status[MODEL_COUNT][FLAG_COUNT];
 
 void set_mode(int value) {
@@ -18,6 +19,12 @@ void set_option_flag(int value) {
 }
 int get_option_flag() {
   return run_option_flag;
+}
+void set_restart_pending(int value) {
+  run_restart_pending = value;
+}
+int get_restart_pending() {
+  return run_restart_pending;
 }
 
 void set_win98_registry_status(int model, int value) {

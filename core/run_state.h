@@ -1,5 +1,6 @@
-// The run state (mode and option flag) and the model status table: six outcome flags per
-// model, written by the removal steps and read by the sequences and the final check.
+// The run state (mode, option flag and a restart that Windows needs to finish the removal) and
+// the model status table: six outcome flags per model, written by the removal steps and read
+// by the sequences and the final check.
 #pragma once
 
 // Values of a status flag. Readers only ask whether a flag is zero.
@@ -16,6 +17,12 @@ void set_mode(int value);
 int get_mode();
 void set_option_flag(int value);
 int get_option_flag();
+// 1 once Windows has taken on something that it finishes only at the next restart: a device it
+// could not stop (the class installer asks for a restart) or a file in use scheduled for
+// deletion. Read by the final check beside the status table; a step's own flag still says what
+// the step removed.
+void set_restart_pending(int value);
+int get_restart_pending();
 
 void set_win98_registry_status(int model, int value);
 int get_win98_registry_status(int model);

@@ -30,6 +30,9 @@ extern const char caption_get_system_directory[];
 extern const char caption_set_file_attributes[];
 extern const char caption_delete_file[];
 extern const char caption_setup_uninstall_oem_inf[];
+// Of the search of the INF folder for OEM INF copies.
+extern const char caption_find_first_file[];
+extern const char caption_find_next_file[];
 // Of the hand-off from the 32-bit edition to the 64-bit edition under WOW64.
 extern const char caption_is_wow64_process[];
 extern const char caption_get_module_file_name[];

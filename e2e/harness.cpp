@@ -1,6 +1,10 @@
 // The end-to-end harness: runs the uninstaller, plays the user, and reports what it saw.
 //
-//   harness.exe ANSWERS PROGRAM [WORD]
+//   harness.exe [--hold FILE ...] ANSWERS PROGRAM [WORD]
+//
+// Each --hold FILE is opened before the program starts and kept open until it has ended, for
+// reading and shared for reading only, as a loaded driver or another program holds its file:
+// the program's DeleteFile of it fails with ERROR_SHARING_VIOLATION.
 //
 // Starts PROGRAM with the command line `"PROGRAM" WORD` (or just `"PROGRAM"`), then watches
 // for the message boxes (top-level windows of class "#32770") of that process and of the
@@ -188,8 +192,20 @@ bool start_program(const wchar_t *program, const wchar_t *word, PROCESS_INFORMAT
 int main() {
   int argc = 0;
   wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<HANDLE> held;
+  while (argv && argc >= 3 && wcscmp(argv[1], L"--hold") == 0) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      printf("error cannot hold %ls: error %lu\n", argv[2], GetLastError());
+      return 2;
+    }
+    held.push_back(file);
+    argv += 2;
+    argc -= 2;
+  }
   if (!argv || argc < 3 || argc > 4) {
-    fprintf(stderr, "usage: harness.exe ANSWERS PROGRAM [WORD]\n");
+    fprintf(stderr, "usage: harness.exe [--hold FILE ...] ANSWERS PROGRAM [WORD]\n");
     return 2;
   }
   std::string answer_list;

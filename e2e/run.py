@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks of the Windows build: the PE checks of the release, then the end-to-end scenarios
 under Wine (e2e/scenarios/*.scenario), each played in every way it names (see WAYS), and in
-one of them also snapshotted and rehearsed with the hosted uninstall-sim (see
-check_rehearsal). Ends with "N passed, M failed".
+one of them also snapshotted before and after the run, rehearsed with the hosted uninstall-sim
+and compared (see check_rehearsal). Ends with "N passed, M failed".
 
 usage: run.py [--build DIR] [--exports DIR] [--keep] [--jobs N] [SCENARIO ...]
 """
@@ -130,6 +130,42 @@ def registry_changes(before, after):
     return removed, added, values
 
 
+# Where Windows, and Wine, keep the files to delete at the next restart: REG_MULTI_SZ pairs of
+# "\\??\\" + the file's path and the new name, empty for a deletion.
+SESSION_MANAGER = "hklm\\system\\currentcontrolset\\control\\session manager"
+PENDING_VALUE = "pendingfilerenameoperations"
+
+
+def multi_strings(data):
+    """The strings of a REG_MULTI_SZ value as `reg export` writes it (hex(7):...), empty ones
+    included, without the list's closing terminator."""
+    if data is None:
+        return []
+    if not data[1].startswith("hex(7):"):
+        raise ValueError(f"{PENDING_VALUE} is no REG_MULTI_SZ: {data[1]!r}")
+    raw = bytes(int(byte, 16) for byte in data[1][7:].split(",") if byte)
+    text = raw.decode("utf-16-le")
+    if text.endswith("\0\0"):
+        text = text[:-1]  # the list's terminator after the last string's
+    return text.split("\0")[:-1] if text.endswith("\0") else text.split("\0")
+
+
+def pending_problems(sc, old, new):
+    """The pending-deletion value gained exactly the scenario's pending files."""
+    old_entries, new_entries = multi_strings(old), multi_strings(new)
+    problems = []
+    added = len([e for e in new_entries if e]) - len([e for e in old_entries if e])
+    if added != len(sc.pending_files):
+        problems.append(f"{added} files scheduled for deletion at restart, want "
+                        f"{len(sc.pending_files)}: {new_entries}")
+    for path in sc.pending_files:
+        wanted = "\\??\\" + wine.machine_windows_path(path)
+        if not any(entry.lower() == wanted.lower() and following == ""
+                   for entry, following in zip(new_entries, new_entries[1:] + [""])):
+            problems.append(f"file not scheduled for deletion at restart: {path}")
+    return problems
+
+
 def compare_state(sc, before, after, under_wine=True):
     problems = []
     removed, added, values = registry_changes(before["registry"], after["registry"])
@@ -148,14 +184,22 @@ def compare_state(sc, before, after, under_wine=True):
     for key, name in sorted(gone_values):
         if name not in before["registry"].get(key, {}):
             problems.append(f"value expected to go was never there: {key} {name}")
+    pending_seen = False
     for key, name, old, new in values:
         if (key, name) in gone_values and new is None:
+            continue
+        if (key, name) == (SESSION_MANAGER, PENDING_VALUE) and sc.pending_files:
+            pending_seen = True
+            problems += pending_problems(sc, old, new)
             continue
         problems.append(f"value {key} {name} changed: {old and old[1]} -> {new and new[1]}")
     for key, name in sorted(gone_values):
         if name in after["registry"].get(key, {}):
             problems.append(f"value still there: {key} {name}")
-    normal_files = {wine.machine_file_key(path) for path in sc.normal_files
+    if sc.pending_files and not pending_seen:
+        problems.append(f"nothing scheduled for deletion at restart: {PENDING_VALUE} unchanged")
+    # A file deleted at restart stays for now, its attributes set to normal first.
+    normal_files = {wine.machine_file_key(path) for path in sc.normal_files + sc.pending_files
                     if not (under_wine and path in sc.wine_gone_files)}
     for path in sorted(normal_files):
         if path not in before["files"] or not after["files"].get(path, (0, False))[1]:
@@ -211,8 +255,10 @@ class Run:
         self.before = self.after = None
         self.seen, self.types, self.exit_code, self.errors = [], [], None, []
         self.notes = []
-        self.snapshot = None  # the folder tools/snapshot.bat wrote before the run, if any
-        self.snapshot_wow64 = None  # the same, taken from a 32-bit prompt on 64-bit Windows
+        # The folder tools/snapshot.bat writes into before the run and, replacing that, after
+        # it (if any), and a copy of the first.
+        self.snapshot = self.snapshot_before = None
+        self.snapshot_wow64 = None  # taken before the run from a 32-bit prompt on 64-bit Windows
         self.snapshot_seconds = 0.0
         self.rehearsal = os.path.join(build, "host", "tools", "uninstall-sim")
 
@@ -294,24 +340,28 @@ def take_snapshot(prefix, sc, folder="SNAPSHOT", cmd="cmd", timeout=40):
     return os.path.join(prefix, "drive_c", folder)
 
 
-def rehearse(run, snapshot):
-    """uninstall-sim on the snapshot with the scenario's answers and word: (the events of
-    its --record file, problems)."""
+def rehearse(run, before):
+    """uninstall-sim on the snapshot taken before the run, with the scenario's answers and word,
+    compared with the one taken after it: (the events of its --record file, its exit status,
+    problems)."""
     if not os.path.exists(run.rehearsal):
-        return [], [f"{run.rehearsal} is missing: make hosted builds it"]
+        return [], None, [f"{run.rehearsal} is missing: make hosted builds it"]
     record = os.path.join(run.prefix, "rehearsal.jsonl")
-    args = [run.rehearsal, "--snapshot", snapshot, "--record", record]
+    args = [run.rehearsal, "--snapshot", before, "--compare", run.snapshot, "--record", record]
     if run.sc.answers():
         args += ["--answer", ",".join(run.sc.answers()).lower()]
     if run.sc.word is not None:
         args += ["--", run.sc.word]
     result = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-    if result.returncode not in (0, 255):  # the uninstaller's 0 and -1
+    if result.returncode not in (0, 3):  # as rehearsed, or not
         error = result.stderr.decode(errors="replace").strip().splitlines()
-        return [], [f"uninstall-sim failed with status {result.returncode}: "
-                    f"{error[0] if error else 'no message'}"]
+        return [], None, [f"uninstall-sim failed with status {result.returncode}: "
+                          f"{error[0] if error else 'no message'}"]
     with open(record, encoding="utf-8") as f:
-        return [json.loads(line) for line in f], []
+        lines = [json.loads(line) for line in f]
+    if not lines or lines[0] != {"format": "uninstall-sim record", "version": 3}:
+        return [], None, [f"the record does not begin with its format line: {lines[:1]}"]
+    return lines[1:], result.returncode, []
 
 
 def system_texts_differ(sc, predicted, seen):
@@ -335,103 +385,59 @@ def predicted_boxes(events):
     return boxes
 
 
-def windows_file_key(prefix, path):
-    """The file snapshot's key of a full path below the prefix's Windows folder."""
-    windows = wine.windows_path(prefix, os.path.join(prefix, wine.MACHINE_DIRS["%WINDIR%"]))
-    if not path.lower().startswith(windows.lower() + "\\"):
-        return f"(outside {windows}) {path}"
-    return path[len(windows) + 1:].replace("\\", "/").lower()
+DELETE_FILE_CAPTION = b"Function : DeleteFile()"
 
 
-def predicted_changes(run, events):
-    """The rehearsal's changes as the snapshots under Wine show them: removed keys, values
-    and files, and read-only files made writable (the only attribute change Wine shows)."""
-    changes, attributes = set(), set()
-    for event in events:
-        kind = event["event"]
-        if kind == "key deleted":
-            changes.add(("key", wine.canonical_key(event["key"])))
-        elif kind == "value deleted":
-            changes.add(("value", wine.canonical_key(event["key"]), event["value"].lower()))
-        elif kind == "file deleted":
-            changes.add(("file", windows_file_key(run.prefix, event["file"])))
-        elif kind == "attributes set":
-            attributes.add(windows_file_key(run.prefix, event["file"]))
-    for path in attributes:
-        if ("file", path) not in changes and not run.before["files"].get(path, (0, True))[1]:
-            changes.add(("writable", path))
-    return changes
-
-
-def changes_under_wine(run):
-    """What the run under Wine changed, in the terms of predicted_changes; anything else
-    ("added key ..." and the like) is never predicted."""
-    removed, added, values = registry_changes(run.before["registry"], run.after["registry"])
-    changes = {("key", key) for key in removed}
-    changes |= {("added key", key) for key in added}
-    for key, name, _, new in values:
-        changes.add(("value", key, name) if new is None else ("changed value", key, name))
-    before, after = run.before["files"], run.after["files"]
-    for path in set(before) | set(after):
-        old, new = before.get(path), after.get(path)
-        if old == new:
+def rehearsed_boxes_seen(run, predicted):
+    """The boxes and types of the run that the rehearsal can show: a snapshot cannot show that
+    a file is in use, so the error box of each file the scenario holds open is left out, and
+    where the run deletes such a file at the next restart (the Windows 2000 family), its
+    restart prompt stands where the rehearsal, which deleted the file, closes with the
+    completion box: that pair is left out of the comparison too."""
+    seen, types, unpredictable = [], [], len(run.sc.in_use_files)
+    for index, box in enumerate(run.seen):
+        if unpredictable and box["caption"] == DELETE_FILE_CAPTION:
+            unpredictable -= 1
             continue
-        if new is None:
-            changes.add(("file", path))
-        elif old is not None and old[0] == new[0] and not old[1] and new[1]:
-            changes.add(("writable", path))
-        else:
-            changes.add(("changed file", path))
-    return changes
+        seen.append(box)
+        if index < len(run.types):
+            types.append(run.types[index])
+    closes_with = {box.type for box in predicted[-1:]}
+    if (run.sc.pending_files and seen and seen[-1]["buttons"] == "OK+CANCEL"
+            and closes_with == {0}):
+        seen, types = seen[:-1], types[:len(seen) - 1]
+        del predicted[-1]
+    return seen, types
 
 
-def wine_removes_emptied_device_key(change, run, predicted):
-    """machines/nt-model0.gone: Wine deletes a device's Enum\\<enumerator>\\<device> key
-    with its last instance; Windows, and so the rehearsal, keeps it."""
-    if change[0] != "key":
-        return False
-    key = change[1]
-    parts = key.split("\\")
-    if parts[:4] != ["hklm", "system", "currentcontrolset", "enum"] or len(parts) != 6:
-        return False
-    instances = [k for k in run.before["registry"] if k.startswith(key + "\\")]
-    return bool(instances) and all(("key", k) in predicted for k in instances)
+AS_REHEARSED = ("removed as rehearsed", "kept as rehearsed")
 
 
-def named_in_the_scenario(change, run, predicted):
-    """A file the scenario names as gone under Wine only (wine-gone), for the reason it gives."""
-    del predicted
-    return change[0] == "file" and change[1] in {
-        wine.machine_file_key(path) for path in run.sc.wine_gone_files}
+def named_differences(run):
+    """The comparison's findings the scenario names, by (result, lower-cased Windows path):
+    the files Wine removes where Windows keeps them, and those the run could not remove."""
+    def path(machine_path):
+        return wine.windows_path(run.prefix, wine.host_path(run.prefix, machine_path)).lower()
+    named = {("removed unexpectedly", path(p)) for p in run.sc.wine_gone_files}
+    return named | {("left behind", path(p)) for p in run.sc.left_behind_files}
 
 
-# Where Wine is known to differ from Windows, and so from the rehearsal; each takes a change
-# seen under Wine that the rehearsal did not predict.
-WINE_DIFFERENCES = [wine_removes_emptied_device_key, named_in_the_scenario]
-
-
-def describe_change(change):
-    kind, *what = change
-    return f"{kind} {' '.join(what)}"
-
-
-# The time each rehearsed run spent on its snapshot and rehearsal, for the closing line.
+# The time each rehearsed run spent on its snapshots and rehearsal, for the closing line.
 REHEARSAL_SECONDS = []
 
 
 def check_rehearsal(run):
     """The snapshot taken before the run, rehearsed with uninstall-sim, predicts the boxes
-    (caption, text, type, in order), the exit code and the changes of the run under Wine; so
-    does the one taken from a 32-bit prompt, where there is one. A second snapshot taken into
-    the same folder after the run shows what the run left: its rehearsal removes nothing that
-    the run removed."""
-    if run.snapshot is None and run.snapshot_wow64 is None:
+    (caption, text, type, in order) and the exit code of the run under Wine, and compared with
+    the snapshot taken after the run into the same folder (which replaces the first whole) it
+    finds the run as rehearsed: exit status 0, or 3 with exactly the differences the scenario
+    names. So does the snapshot taken from a 32-bit prompt, where there is one."""
+    if run.snapshot_before is None and run.snapshot_wow64 is None:
         return []
     started = time.time()
     problems = []
-    if run.snapshot is not None:
-        problems += [f"rehearsal: {p}" for p in rehearsal_problems(run, run.snapshot)]
-        problems += [f"second snapshot: {p}" for p in second_snapshot_problems(run)]
+    if run.snapshot_before is not None:
+        problems += [f"rehearsal: {p}" for p in rehearsal_problems(run, run.snapshot_before)]
     if run.snapshot_wow64 is not None:
         problems += [f"rehearsal of the 32-bit prompt's snapshot: {p}"
                      for p in wow64_problems(run)]
@@ -439,38 +445,35 @@ def check_rehearsal(run):
     return problems
 
 
-def rehearsal_problems(run, snapshot):
-    events, problems = rehearse(run, snapshot)
+def rehearsal_problems(run, before):
+    events, status, problems = rehearse(run, before)
     if problems:
         return problems
     boxes = predicted_boxes(events)
-    system_texts_differ(run.sc, boxes, run.seen)
-    problems = compare_boxes(boxes, run.seen, run.types)
+    seen, types = rehearsed_boxes_seen(run, boxes)
+    system_texts_differ(run.sc, boxes, seen)
+    problems = compare_boxes(boxes, seen, types)
     exit_code = events[-1]["code"] if events and events[-1]["event"] == "exit" else None
     if exit_code != run.exit_code:
         problems.append(f"exit code {run.exit_code}, the rehearsal's {exit_code}")
-    predicted, seen = predicted_changes(run, events), changes_under_wine(run)
-    for change in sorted(seen - predicted):
-        if not any(difference(change, run, predicted) for difference in WINE_DIFFERENCES):
-            problems.append(f"under Wine, not in the rehearsal: {describe_change(change)}")
-    for change in sorted(predicted - seen):
-        problems.append(f"in the rehearsal, not under Wine: {describe_change(change)}")
+    named = named_differences(run)
+    found = set()
+    for event in events:
+        if event["event"] != "compared" or event["result"] in AS_REHEARSED:
+            continue
+        difference = (event["result"], event["subject"].lower())
+        found.add(difference)
+        if difference not in named:
+            problems.append(f"the comparison: {event['result']}: {event['subject kind']} "
+                            f"{event['subject']}")
+        elif event["result"] == "left behind" and not event["step"]:
+            problems.append(f"the comparison names no step for {event['subject']}")
+    for result, subject in sorted(named - found):
+        problems.append(f"the scenario names it, the comparison does not find it: {result}: "
+                        f"{subject}")
+    if status != (3 if found else 0):
+        problems.append(f"uninstall-sim --compare ended with status {status}")
     return problems
-
-
-def second_snapshot_problems(run):
-    """snapshot.bat again into the same folder, after the run: it must say nothing alarming
-    (take_snapshot checks), and its rehearsal must not remove again what the run removed (a
-    copy left from the first snapshot must not bring a deleted OEM INF back)."""
-    try:
-        take_snapshot(run.prefix, run.sc)
-    except RuntimeError as error:
-        return [str(error)]
-    events, problems = rehearse(run, run.snapshot)
-    if problems:
-        return problems
-    again = predicted_changes(run, events) & changes_under_wine(run)
-    return [f"removed again: {describe_change(change)}" for change in sorted(again)]
 
 
 def wow64_problems(run):
@@ -515,12 +518,20 @@ def play(sc, way, base, work, build, arches):
                       "files": wine.file_snapshot(prefix)}
         # A recorded run declines every box after the scripted ones.
         answers = ",".join(sc.answers() + (["DECLINE*"] if sc.record else [])) or "-"
-        args = [wine.windows_path(prefix, os.path.join(tools, "harness.exe")), answers,
-                wine.windows_path(prefix, os.path.join(tools, setup["program"]))]
+        args = [wine.windows_path(prefix, os.path.join(tools, "harness.exe"))]
+        for path in sc.in_use_files:
+            args += ["--hold", wine.windows_path(prefix, wine.host_path(prefix, path))]
+        args += [answers, wine.windows_path(prefix, os.path.join(tools, setup["program"]))]
         result = wine.run(prefix, *args + ([sc.word] if sc.word is not None else []), relay=True)
         shutil.rmtree(tools)
         run.after = {"registry": wine.registry_snapshot(prefix),
                      "files": wine.file_snapshot(prefix)}
+        if run.snapshot is not None:
+            started = time.time()
+            run.snapshot_before = os.path.join(prefix, "snapshot-before")
+            shutil.copytree(run.snapshot, run.snapshot_before)
+            take_snapshot(prefix, sc)
+            run.snapshot_seconds += time.time() - started
         run.seen, run.exit_code, run.errors = parse_harness(result.stdout)
         run.types = [int(m.group(1), 16)
                      for m in RELAY_CALL.finditer(result.stderr.decode("latin-1"))]

@@ -32,6 +32,10 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     file %WINDIR%\inf\x.inf <<  ... or with the lines up to 'end' as its content (CR LF)
     ...
     end
+    in-use file %SYSTEM%\x.sys  this file is held open while the program runs, shared for reading
+                               only, as a loaded driver holds its file: deleting it fails with
+                               ERROR_SHARING_VIOLATION (the harness holds it under Wine, the
+                               simulation refuses the deletion in the hosted test)
     box OK|CANCEL TYPE         a box, answered OK or Cancel; TYPE is the MessageBoxA type,
                                a number or names joined by '|' (MB_OKCANCEL|MB_ICONWARNING)
     caption TEXT               its caption (default: the program caption)
@@ -47,7 +51,18 @@ A scenario file is UTF-8 text, one directive a line, '#' starts a comment line:
     gone file %SYSTEM%\x.sys   this file is deleted
     wine-gone file %WINDIR%\x  this file is deleted under Wine only, where Wine differs from
                                Windows (the scenario says why); the hosted test and the
-                               rehearsal follow Windows and keep it
+                               rehearsal follow Windows and keep it, and the comparison of the
+                               snapshot after the run finds it removed unexpectedly
+    left-behind file %SYSTEM%\x
+                               the comparison of the snapshot after the run with the rehearsal
+                               of the one before finds this file left behind: the rehearsal
+                               removed it, the run could not (a snapshot cannot show that a
+                               file is in use); the run's error box for it is not rehearsed
+    pending file %SYSTEM%\x.sys this file stays, scheduled for deletion at the next restart:
+                               Windows (and Wine) add it to PendingFileRenameOperations of
+                               HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, the only
+                               change of that key the run may make (an in-use file on the
+                               Windows 2000 family)
     normal file %SYSTEM%\x.sys this file stays, its attributes set to normal (FILE_ATTRIBUTE_NORMAL);
                                Wine keeps no archive attribute on a Linux file system: there
                                only a read-only file shows the change (it becomes writable)
@@ -112,7 +127,10 @@ class Scenario:
         self.gone_values = []    # (key, value name)
         self.gone_files = []
         self.wine_gone_files = []
+        self.in_use_files = []
+        self.left_behind_files = []
         self.normal_files = []
+        self.pending_files = []
         self.record = False
         self.messages = []       # (error code, text): the machine's system texts
 
@@ -236,8 +254,14 @@ def parse(name, text, folder="."):
                     raise ScenarioError(f"gone {kind!r}")
             elif directive == "wine-gone" and rest.startswith("file "):
                 scenario.wine_gone_files.append(rest[5:].strip())
+            elif directive == "in-use" and rest.startswith("file "):
+                scenario.in_use_files.append(rest[5:].strip())
+            elif directive == "left-behind" and rest.startswith("file "):
+                scenario.left_behind_files.append(rest[5:].strip())
             elif directive == "normal" and rest.startswith("file "):
                 scenario.normal_files.append(rest[5:].strip())
+            elif directive == "pending" and rest.startswith("file "):
+                scenario.pending_files.append(rest[5:].strip())
             elif directive == "record":
                 scenario.record = True
             else:

@@ -131,6 +131,16 @@ def host_path(prefix, machine_path):
     return os.path.join(prefix, MACHINE_DIRS[root], *rest.split("\\"))
 
 
+def machine_windows_path(machine_path):
+    """The Windows path of a %WINDIR%\\... or %SYSTEM%\\... path as programs in the prefix see
+    it (C:\\windows\\system32\\...)."""
+    root, _, rest = machine_path.partition("\\")
+    if root not in MACHINE_DIRS:
+        raise ValueError(f"{machine_path}: starts with neither %WINDIR% nor %SYSTEM%")
+    folder = MACHINE_DIRS[root][len("drive_c/"):].replace("/", "\\")
+    return "C:\\" + folder + ("\\" + rest if rest else "")
+
+
 def windows_path(prefix, host):
     return "C:\\" + os.path.relpath(host, os.path.join(prefix, "drive_c")).replace("/", "\\")
 

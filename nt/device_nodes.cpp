@@ -35,7 +35,8 @@ char *read_hardware_ids(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD *size) {
     // be satisfied; it is reported like any other failure instead of being asked forever.
     if (error != ERROR_INSUFFICIENT_BUFFER || (buffer && *size <= allocated) ||
         (!buffer && *size == 0)) {
-      report_system_error(error, caption_get_device_registry_property);
+      report_system_error(error, caption_get_device_registry_property,
+                          object_subject(SUBJECT_DEVICE, record));
       if (buffer)
         LocalFree(buffer);
       return nullptr;
@@ -100,12 +101,28 @@ int walk_model_devices(int model, const device_visitor &visitor) {
   return 1;
 }
 
+// Whether the class installer, after removing the instance, asks for a restart: Windows could
+// not stop the device (its port is open, say) and finishes the removal at the next restart.
+// Without SetupDiGetDeviceInstallParamsA, or when the parameters cannot be read, nothing says
+// so; the removal itself succeeded either way, so neither case is reported.
+static int removal_needs_restart(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  if (!BOUND_PRESENT(nt_setupapi_table, SetupDiGetDeviceInstallParamsA))
+    return 0;
+  SP_DEVINSTALL_PARAMS_A params = {};
+  params.cbSize = sizeof params;
+  return BOUND(nt_setupapi_table, SetupDiGetDeviceInstallParamsA)(set, record, &params) &&
+         (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
 // The last matching instance decides the outcome.
 static void remove_instance(HDEVINFO set, PSP_DEVINFO_DATA record, void *outcome) {
   if (BOUND(nt_setupapi_table, SetupDiCallClassInstaller)(DIF_REMOVE, set, record)) {
     *static_cast<int *>(outcome) = STATUS_REMOVED;
+    if (removal_needs_restart(set, record))
+      set_restart_pending(1);
   } else {
-    report_system_error(GetLastError(), caption_call_class_installer);
+    report_system_error(GetLastError(), caption_call_class_installer,
+                        object_subject(SUBJECT_DEVICE, record));
     *static_cast<int *>(outcome) = STATUS_FAILED;
   }
 }
@@ -120,6 +137,7 @@ static void check_enumeration_end(void *outcome) {
 }
 
 void remove_device_nodes(int model) {
+  mark_step(model, STEP_DEVICE_INSTANCES);
   int outcome = STATUS_NONE;
   if (!walk_model_devices(model, {remove_instance, check_enumeration_end, &outcome}))
     outcome = STATUS_FAILED;

@@ -1,5 +1,6 @@
 // The model's files on Windows 2000: its driver and the modem INF pair, the OEM INF copy that
 // the modem class scan named, and whatever a Windows 98 installation of the model left.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -32,6 +33,7 @@ int delete_named_oem_inf(int model) {
 }
 
 void delete_nt_files(int model) {
+  mark_step(model, STEP_NT_FILES);
   // A missing folder is reported here: drivers and inf always exist on Windows 2000.
   list_deletion list;
   if (!delete_list_files(nt_kernel32_table, nt_file_list, model, SILENT_ABSENT_FILE,
@@ -67,4 +69,10 @@ void nt_delete_win98_files(int model) {
   // read as success afterwards.
   int failed = list.delete_failed || get_nt_files_status(model) == STATUS_FAILED;
   set_nt_files_status(model, files_outcome(failed, list.deleted, list.total));
+}
+
+void remove_nt_win98_files(int model) {
+  mark_step(model, STEP_NT_WIN98_FILES);
+  if (nt_win98_files_present(model))
+    nt_delete_win98_files(model);
 }

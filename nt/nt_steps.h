@@ -58,9 +58,11 @@ int nt_files_present(int model);
 int nt_win98_files_present(int model);
 // Deletes what is present of the model's Windows 98 list (nt_files_status).
 void nt_delete_win98_files(int model);
+// The step: the probe, then the deletion when a file was found.
+void remove_nt_win98_files(int model);
 
-// Every OEM0.inf..OEM99.inf whose "USBTA" line names the model, with its PNF
-// (nt_oem_inf_status).
+// Every OEM INF copy (oem<number>.inf in the Windows INF folder, any number) whose "USBTA"
+// line names the model, in ascending order of the number, with its PNF (nt_oem_inf_status).
 void delete_matching_oem_infs(int model);
 // What became of an OEM INF copy and its PNF twin.
 struct oem_inf_pair_outcome {

@@ -2,6 +2,7 @@
 // each model the user is to lose (model 0 always, models 1 and 2 when found and confirmed),
 // tells the user about a confirmed model of which nothing was found, and releases the
 // functions. The entry reads the outcome from the model status table.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/model_messages.h"
@@ -16,8 +17,7 @@ static void remove_model(int model, int option_flag) {
   if (option_flag)
     remove_service_keys(model);
   delete_nt_files(model);
-  if (nt_win98_files_present(model))
-    nt_delete_win98_files(model);
+  remove_nt_win98_files(model);
   delete_matching_oem_infs(model);
   if (get_nt_device_status(model) == 0 && get_nt_service_status(model) == 0 &&
       get_nt_oem_inf_status(model) == 0 && get_nt_files_status(model) == 0)
@@ -31,5 +31,6 @@ int run_nt_removal(int option_flag) {
   for (int model = 0; model < MODEL_COUNT; ++model)
     if (confirm_model_removal(model))
       remove_model(model, option_flag);
+  mark_step(MODEL_NONE, STEP_CLOSING);
   return unbind_nt_functions();
 }

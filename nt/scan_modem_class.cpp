@@ -1,6 +1,7 @@
 // The modem class scan: among the driver keys of the modem setup class, the one whose
 // "MatchingDeviceId" is the model's hardware id names in "InfPath" the OEM INF copy that
 // Windows made of the driver's INF. The scan only reads; the file step deletes that INF.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -46,6 +47,7 @@ void scan_modem_class_keys(int model, HKEY class_key) {
 }
 
 void scan_modem_class(int model) {
+  mark_step(model, STEP_MODEM_CLASS_SCAN);
   HKEY class_key = open_key_reported(nt_advapi32_table, HKEY_LOCAL_MACHINE, modem_class_path);
   if (!class_key)
     return;

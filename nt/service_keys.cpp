@@ -2,6 +2,7 @@
 // control set (ControlSet001, 002, ...) up to the first number that does not exist. On NT a
 // key with subkeys cannot be deleted, so the service key's own subkeys (such as "Enum") go
 // first; a deeper tree is not descended into and is reported.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -63,6 +64,7 @@ static int combine(int outcome, int set_outcome) {
 }
 
 void remove_service_keys(int model) {
+  mark_step(model, STEP_SERVICE_KEYS);
   int outcome = STATUS_NONE;
   HKEY services_key = open_key(nt_advapi32_table, HKEY_LOCAL_MACHINE, current_services_path);
   for (unsigned number = 1; services_key; ++number) {

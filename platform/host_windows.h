@@ -84,6 +84,24 @@ struct SP_DEVINFO_DATA {
 };
 typedef SP_DEVINFO_DATA *PSP_DEVINFO_DATA;
 
+// The install parameters of a device information element.
+typedef UINT(WINAPI *PSP_FILE_CALLBACK_A)(PVOID Context, UINT Notification, UINT_PTR Param1,
+                                          UINT_PTR Param2);
+typedef PVOID HSPFILEQ;
+struct SP_DEVINSTALL_PARAMS_A {
+  DWORD cbSize;
+  DWORD Flags;
+  DWORD FlagsEx;
+  HWND hwndParent;
+  PSP_FILE_CALLBACK_A InstallMsgHandler;
+  PVOID InstallMsgHandlerContext;
+  HSPFILEQ FileQueue;
+  ULONG_PTR ClassInstallReserved;
+  DWORD Reserved;
+  CHAR DriverPath[MAX_PATH];
+};
+typedef SP_DEVINSTALL_PARAMS_A *PSP_DEVINSTALL_PARAMS_A;
+
 struct INFCONTEXT {
   PVOID Inf;
   PVOID CurrentInf;
@@ -91,6 +109,20 @@ struct INFCONTEXT {
   UINT Line;
 };
 typedef INFCONTEXT *PINFCONTEXT;
+
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -156,8 +188,10 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
@@ -239,6 +273,8 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 
 // Device setup.
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -250,6 +286,8 @@ typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 #define SPDRP_DEVICEDESC 0x00000000
 #define SPDRP_HARDWAREID 0x00000001
 #define DIF_REMOVE 0x00000005
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
 #define INF_STYLE_OLDNT 0x00000001
 #define INF_STYLE_WIN4 0x00000002
 #define SUOI_FORCEDELETE 0x00000001
@@ -293,6 +331,10 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPWSTR WINAPI GetCommandLineW(void);
@@ -340,6 +382,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
 HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine);
 BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key,
                               PSTR ReturnBuffer, DWORD ReturnBufferSize, PDWORD RequiredSize);
@@ -353,3 +397,6 @@ static_assert(sizeof(STARTUPINFOW) == (sizeof(void *) == 8 ? 104 : 68),
               "STARTUPINFOW has its Windows layout");
 static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 8 ? 32 : 28),
               "SP_DEVINFO_DATA has its Windows layout");
+static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == (sizeof(void *) == 8 ? 320 : 296),
+              "SP_DEVINSTALL_PARAMS_A has its Windows layout");
+static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA has its Windows size");

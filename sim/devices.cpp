@@ -61,9 +61,29 @@ static BOOL succeed() {
   return TRUE;
 }
 
+// The start of a call on one element of a set: the call logged and its faults applied, then
+// the set and the element looked up. Null, with the last error set, when the call fails there.
+static devset_element *called_element(const char *function, HDEVINFO h, PSP_DEVINFO_DATA data) {
+  DWORD err = enter(function, element_subject(h, data));
+  device_set *s = err ? nullptr : set_of(h);
+  devset_element *e = s ? element_of(s, data) : nullptr;
+  if (!e)
+    fail_with(err ? err : s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+  return e;
+}
+
 } // namespace detail
 
 using namespace detail;
+
+std::string device_record_name(const SP_DEVINFO_DATA *record) {
+  // Devices are appended with ascending numbers and never move; a removed one keeps its place.
+  auto &devices = m().devices;
+  DWORD number = record ? record->DevInst : 0;
+  auto it = std::lower_bound(devices.begin(), devices.end(), number,
+                             [](const device_entry &d, DWORD n) { return d.devinst < n; });
+  return it != devices.end() && it->devinst == number ? it->d.instance_id : std::string();
+}
 
 void device_add(const device &d) {
   if (device_entry *old = find_device(d.instance_id)) {
@@ -133,7 +153,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HW
       if (!prefix.empty() &&
           upper(d.d.instance_id).compare(0, prefix.size() + 1, prefix + "\\") != 0)
         continue;
-      s.elements.push_back(devset_element{d.d.instance_id, d.devinst});
+      s.elements.push_back(devset_element{d.d.instance_id, d.devinst, 0});
     }
   }
   uintptr_t h = new_handle();
@@ -170,16 +190,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
-  DWORD err =
-      enter("SetupDiGetDeviceRegistryPropertyA", element_subject(DeviceInfoSet, DeviceInfoData));
-  if (err)
-    return fail_with(err);
-  device_set *s = set_of(DeviceInfoSet);
-  if (!s)
-    return fail_with(ERROR_INVALID_HANDLE);
-  devset_element *e = element_of(s, DeviceInfoData);
+  devset_element *e =
+      called_element("SetupDiGetDeviceRegistryPropertyA", DeviceInfoSet, DeviceInfoData);
   if (!e)
-    return fail_with(ERROR_INVALID_PARAMETER);
+    return FALSE;
   device_entry *d = find_device(e->instance_id, e->devinst);
   if (!d)
     return fail_with(ERROR_NO_SUCH_DEVINST);
@@ -220,8 +234,13 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
   std::string driver = d->d.driver;
   d->removed = true;
   m().device_index.erase(upper(id));
-  // The element stays in the set, so enumeration by index goes on unchanged.
-  record_change(sim::change::device_removed, id);
+  // The element stays in the set, so enumeration by index goes on unchanged. Where Windows
+  // could not stop the device, SetupDiRemoveDevice sets flags in the element's install
+  // parameters that call for a restart.
+  e->install_flags |= d->d.remove_flags;
+  bool at_restart = (d->d.remove_flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+  record_change(at_restart ? sim::change::device_removed_at_restart : sim::change::device_removed,
+                id);
   // SetupDiRemoveDevice, the default DIF_REMOVE handler, deletes the device's software key
   // (its driver key below the class) and its hardware key (its instance key below Enum). A
   // machine that lists its devices without Enum keys has only the first.
@@ -229,6 +248,25 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     reg_delete_tree_recorded("SYSTEM\\CurrentControlSet\\Control\\Class\\" + driver);
   if (!id.empty())
     reg_delete_tree_recorded("SYSTEM\\CurrentControlSet\\Enum\\" + id);
+  return succeed();
+}
+
+// SetupDiGetDeviceInstallParamsA: the element's install parameters, also after its device
+// was removed (the element stays in the set). Only the flags are simulated; the rest is zero.
+// A size field other than the structure's own fails with ERROR_INVALID_USER_BUFFER.
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+  devset_element *e =
+      called_element("SetupDiGetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData);
+  if (!e)
+    return FALSE;
+  if (!DeviceInstallParams)
+    return fail_with(ERROR_INVALID_PARAMETER);
+  if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
+    return fail_with(ERROR_INVALID_USER_BUFFER);
+  std::memset(DeviceInstallParams, 0, sizeof *DeviceInstallParams);
+  DeviceInstallParams->cbSize = sizeof *DeviceInstallParams;
+  DeviceInstallParams->Flags = e->install_flags;
   return succeed();
 }
 

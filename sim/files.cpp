@@ -12,6 +12,13 @@ namespace detail {
 void files_reset() {
   m().files.clear();
   m().packages.clear();
+  m().pending_deletions.clear();
+  m().searches.clear();
+}
+
+void files_leaks(std::vector<std::string> &out) {
+  for (auto &s : m().searches)
+    out.push_back("open file search " + s.second.pattern);
 }
 
 // Paths are split at '\\' and '/' characters; a double-byte character is never split (its
@@ -216,6 +223,17 @@ void file_deny_delete(const std::string &path, DWORD error) {
       f->deny_delete = error;
 }
 
+void file_loaded(const std::string &path) {
+  std::string n;
+  if (normalize_path(path, n))
+    if (file_entry *f = find_mut(n))
+      f->loaded = true;
+}
+
+std::vector<std::string> pending_deletions() {
+  return m().pending_deletions;
+}
+
 std::vector<std::string> file_list() {
   std::vector<std::string> out;
   for (auto &f : m().files) // keyed by the upper-cased path: already sorted
@@ -292,8 +310,161 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     m().last_error = f->deny_delete;
     return FALSE;
   }
+  // Windows 10 and 11 keep the image file of a loaded driver; earlier versions let it go.
+  if (f->loaded && m().platform == VER_PLATFORM_WIN32_NT && m().major >= 10) {
+    m().last_error = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
   std::string path = f->path;
   m().files.erase(upper(path));
   record_change(sim::change::file_deleted, path);
+  return TRUE;
+}
+
+// MoveFileExA. Only what the uninstaller asks of it is simulated: with no new name and
+// MOVEFILE_DELAY_UNTIL_REBOOT, the deletion of an existing file at the next restart, which
+// Windows records in the Session Manager's PendingFileRenameOperations and which needs no
+// access to the file now (it may be in use). Any other move fails with
+// ERROR_CALL_NOT_IMPLEMENTED, as the whole function does on Windows 98, where it is a stub.
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  DWORD err = enter("MoveFileExA", str(lpExistingFileName));
+  if (err) {
+    m().last_error = err;
+    return FALSE;
+  }
+  if (m().platform != VER_PLATFORM_WIN32_NT || lpNewFileName ||
+      !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    m().last_error = ERROR_CALL_NOT_IMPLEMENTED;
+    return FALSE;
+  }
+  file_entry *f = locate(lpExistingFileName, err);
+  if (!f) {
+    m().last_error = err;
+    return FALSE;
+  }
+  m().pending_deletions.push_back(f->path);
+  record_change(sim::change::file_deleted_at_restart, f->path);
+  return TRUE;
+}
+
+// Whether a name matches a search pattern's last part: '*' any run of characters, '?' any one,
+// without regard to case. Windows also matches a long name through its short name
+// (oem12.inf.bak as OEM12~1.BAK); the simulation's files have no short names.
+static bool wildcard_match(const std::string &name, size_t n, const std::string &mask, size_t k) {
+  while (k < mask.size()) {
+    if (mask[k] == '*') {
+      for (size_t at = n;; at += char_length(name, at)) {
+        if (wildcard_match(name, at, mask, k + 1))
+          return true;
+        if (at >= name.size())
+          return false;
+      }
+    }
+    if (n >= name.size())
+      return false;
+    size_t name_char = char_length(name, n), mask_char = char_length(mask, k);
+    if (mask[k] != '?' && !ieq(name.substr(n, name_char), mask.substr(k, mask_char)))
+      return false;
+    n += name_char;
+    k += mask_char;
+  }
+  return n == name.size();
+}
+
+static void fill_find_data(const file_search &s, size_t i, LPWIN32_FIND_DATAA data) {
+  std::memset(data, 0, sizeof *data);
+  data->dwFileAttributes = s.attributes[i];
+  data->nFileSizeLow = static_cast<DWORD>(s.sizes[i]);
+  std::strncpy(data->cFileName, s.names[i].c_str(), sizeof data->cFileName - 1);
+}
+
+// FindFirstFileA: the entries of one folder whose names match the last part of the pattern, in
+// the order NTFS lists them (by upper-cased name), which is not the order of any number in the
+// names. The search sees the folder as it was when it began. No match: ERROR_FILE_NOT_FOUND;
+// a missing folder: ERROR_PATH_NOT_FOUND.
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+  DWORD err = enter("FindFirstFileA", str(lpFileName));
+  auto fail = [](DWORD error) {
+    m().last_error = error;
+    return INVALID_HANDLE_VALUE;
+  };
+  if (err)
+    return fail(err);
+  if (!lpFileName || !lpFindFileData)
+    return fail(ERROR_INVALID_PARAMETER);
+  std::string pattern = lpFileName, folder;
+  size_t slash = std::string::npos;
+  for (size_t i = 0; i < pattern.size(); i += char_length(pattern, i))
+    if (pattern[i] == '\\' || pattern[i] == '/')
+      slash = i;
+  if (slash == std::string::npos || !normalize_path(pattern.substr(0, slash + 1), folder))
+    return fail(ERROR_PATH_NOT_FOUND);
+  if (!folder_at(folder))
+    return fail(ERROR_PATH_NOT_FOUND);
+  std::string mask = pattern.substr(slash + 1);
+  if (mask == "*.*")
+    mask = "*";
+  file_search s;
+  s.pattern = pattern;
+  std::string prefix = upper(folder.size() == 3 ? folder : folder + "\\");
+  for (auto it = m().files.lower_bound(prefix);
+       it != m().files.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+    const file_entry &e = it->second;
+    std::string name = e.path.substr(prefix.size());
+    bool child = true;
+    for (size_t i = 0; i < name.size(); i += char_length(name, i))
+      child = child && name[i] != '\\';
+    if (!child || !wildcard_match(name, 0, mask, 0))
+      continue;
+    s.names.push_back(name);
+    s.attributes.push_back(e.folder ? e.attributes | FILE_ATTRIBUTE_DIRECTORY : e.attributes);
+    s.sizes.push_back(e.contents.size());
+  }
+  if (s.names.empty())
+    return fail(ERROR_FILE_NOT_FOUND);
+  fill_find_data(s, 0, lpFindFileData);
+  s.next = 1;
+  uintptr_t h = new_handle();
+  m().searches[h] = s;
+  m().last_error = 0;
+  return reinterpret_cast<HANDLE>(h);
+}
+
+static file_search *search_of(HANDLE h) {
+  auto it = m().searches.find(reinterpret_cast<uintptr_t>(h));
+  return it == m().searches.end() ? nullptr : &it->second;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+  file_search *pre = search_of(hFindFile);
+  DWORD err = enter("FindNextFileA", pre ? pre->pattern : std::string());
+  if (err) {
+    m().last_error = err;
+    return FALSE;
+  }
+  file_search *s = search_of(hFindFile);
+  if (!s || !lpFindFileData) {
+    m().last_error = s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (s->next >= s->names.size()) {
+    m().last_error = ERROR_NO_MORE_FILES;
+    return FALSE;
+  }
+  fill_find_data(*s, s->next++, lpFindFileData);
+  return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+  file_search *pre = search_of(hFindFile);
+  DWORD err = enter("FindClose", pre ? pre->pattern : std::string());
+  if (err) {
+    m().last_error = err;
+    return FALSE;
+  }
+  if (!m().searches.erase(reinterpret_cast<uintptr_t>(hFindFile))) {
+    m().last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
   return TRUE;
 }

@@ -224,6 +224,7 @@ void reset() {
   mm.rules.clear();
   mm.calls.clear();
   mm.changes.clear();
+  mm.marks.clear();
   mm.hooks.clear();
   mm.last_error = 0;
   mm.wine_oem_uninstall = false;
@@ -301,6 +302,18 @@ const std::vector<change> &changes() {
   return m().changes;
 }
 
+const std::vector<mark> &marks() {
+  return m().marks;
+}
+
+void log_mark(const mark &logged) {
+  static const char *const names[] = {"(step)", "(failure)", "(kept)"};
+  machine &mm = m();
+  mm.calls.push_back(call{names[logged.kind], std::string()});
+  mm.marks.push_back(logged);
+  mm.marks.back().call = mm.calls.size() - 1;
+}
+
 void on_call(const std::string &function, std::function<void()> hook) {
   m().hooks.emplace_back(function, std::move(hook));
 }
@@ -315,6 +328,7 @@ std::vector<std::string> leaks() {
                   " device(s)");
   for (auto &i : mm.infs)
     out.push_back("open INF " + i.second.name);
+  files_leaks(out);
   for (auto &b : mm.blocks)
     out.push_back("local memory block of " + std::to_string(b.second) + " byte(s)");
   process_leaks(out);

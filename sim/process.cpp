@@ -162,6 +162,10 @@ static std::wstring first_token(const std::wstring &line) {
 
 using namespace detail;
 
+std::string wide_path_name(const wchar_t *path) {
+  return path ? shown(path) : std::string();
+}
+
 void set_wow64(bool wow64) {
   m().exports_removed.erase("kernel32!IsWow64Process");
   processes().wow64 = wow64;

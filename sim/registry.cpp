@@ -556,6 +556,10 @@ static LONG usable_key(HKEY h, REGSAM needed, key_handle **out) {
 
 using namespace detail;
 
+std::string key_handle_name(HKEY key, const char *subkey) {
+  return subject_of(key, subkey);
+}
+
 // ---- Test-facing helpers ----------------------------------------------------------------
 
 bool reg_add_key(const std::string &path) {

@@ -131,8 +131,18 @@ bool folder_exists(const std::string &path);
 DWORD file_attributes(const std::string &path); // INVALID_FILE_ATTRIBUTES when absent
 // SetFileAttributesA on this file fails with `error` (e.g. ERROR_ACCESS_DENIED).
 void file_deny_attributes(const std::string &path, DWORD error);
-// DeleteFileA on this file fails with `error` (e.g. ERROR_SHARING_VIOLATION: file in use).
+// DeleteFileA on this file fails with `error` (e.g. ERROR_SHARING_VIOLATION: a program holds
+// it open without delete sharing, on every version).
 void file_deny_delete(const std::string &path, DWORD error);
+// The file is the image of a loaded driver. Windows 10 and 11 refuse to delete it
+// (DeleteFileA fails with ERROR_ACCESS_DENIED); Windows 2000 to 8.1 delete it, since the
+// loaded driver no longer needs its file. Its attributes can be set on every version.
+void file_loaded(const std::string &path);
+// The files scheduled for deletion at the next restart by MoveFileExA(path, NULL,
+// MOVEFILE_DELAY_UNTIL_REBOOT), full paths as created, in order (Windows keeps them in the
+// Session Manager's PendingFileRenameOperations). They stay until that restart, which the
+// simulation never makes.
+std::vector<std::string> pending_deletions();
 // All files (not folders), full paths as created, sorted case-insensitively.
 std::vector<std::string> file_list();
 
@@ -171,6 +181,11 @@ struct device {
   // "Driver" property names it ("{4D36E96D-E325-11CE-BFC1-08002BE10318}\0000"); "" for none.
   // DIF_REMOVE deletes that key with its subkeys, as Windows does when it removes a device.
   std::string driver;
+  // The install-parameter flags that a successful DIF_REMOVE leaves on the device's element:
+  // DI_NEEDREBOOT where Windows could not stop the device (its port is open) and finishes the
+  // removal at the next restart. Its keys go at once all the same, as SetupDiRemoveDevice
+  // deletes them, and the simulation lists the device no more.
+  DWORD remove_flags = 0;
 };
 void device_add(const device &d);
 // Convenience: builds the multi-string from the list.
@@ -217,8 +232,8 @@ const std::vector<process_start> &processes_started();
 // ---- System texts -----------------------------------------------------------------------
 
 // FormatMessageA(FROM_SYSTEM) text for a code; the machine starts with English texts for the
-// common codes (2, 3, 5, 6, 8, 13, 32, 87, 122, 126, 127, 234, 259, 1018) and the two refusals
-// of SetupUninstallOEMInfA (ERROR_NOT_AN_INSTALLED_OEM_INF, ERROR_INF_IN_USE_BY_DEVICES).
+// common codes (2, 3, 5, 6, 8, 13, 18, 32, 87, 120, 122, 126, 127, 234, 259, 1018) and the two
+// refusals of SetupUninstallOEMInfA (ERROR_NOT_AN_INSTALLED_OEM_INF, ERROR_INF_IN_USE_BY_DEVICES).
 void set_message_text(DWORD code, const std::string &text);
 void remove_message_text(DWORD code);
 std::string message_text(DWORD code); // "" when none
@@ -305,7 +320,9 @@ struct change {
     file_deleted,
     attributes_set,
     device_removed,
-    package_removed, // a driver package's folder in the store, with everything in it
+    package_removed,           // a driver package's folder in the store, with everything in it
+    file_deleted_at_restart,   // scheduled by MoveFileExA; the file stays until the restart
+    device_removed_at_restart, // DIF_REMOVE succeeded and Windows asks for a restart to finish
   } kind;
   // key path, key path + "\" + value name, file path, instance id, package folder path
   std::string subject;
@@ -316,12 +333,38 @@ struct change {
 };
 const std::vector<change> &changes();
 
+// What the uninstaller tells of its own run (core/account.h), in the order it told it: the
+// beginning of each step, each failure it reported, each item it left on purpose. Each is
+// also logged in calls(), as a call of "(step)", "(failure)" or "(kept)" with an empty subject,
+// so that its place among the Windows calls is known; no fault rule and no hook reaches these
+// entries.
+struct mark {
+  enum kind_t { step_begun, failure, kept } kind;
+  size_t call = 0; // its entry in calls()
+  int model = -1;  // step: the model (-1 for none) and the step (run_step) that begin
+  int step = -1;
+  std::string caption; // failure: the error box's caption, and the code the box explains
+  DWORD code = 0;
+  // failure and kept: what the call was made on (subject_kind), named as calls() names it
+  int subject_kind = 0;
+  std::string subject;
+  int reason = 0; // kept: kept_reason
+};
+const std::vector<mark> &marks();
+void log_mark(const mark &m);
+// Names as calls() gives them: a key handle's key (with `subkey` below it unless null), the
+// device instance behind a device record, a wide path ('?' for a character beyond ASCII).
+std::string key_handle_name(HKEY key, const char *subkey);
+std::string device_record_name(const SP_DEVINFO_DATA *record);
+std::string wide_path_name(const wchar_t *path);
+
 // Hook run before every call of `function` (before faults are applied), e.g. to change the
 // machine between two calls.
 void on_call(const std::string &function, std::function<void()> hook);
 
-// Open resources: keys, device information sets, INF handles, local allocations and
-// loaded modules. Empty when everything opened was released; otherwise one line each.
+// Open resources: keys, device information sets, INF handles, file searches, local
+// allocations and loaded modules. Empty when everything opened was released; otherwise one line
+// each.
 std::vector<std::string> leaks();
 
 } // namespace sim

@@ -150,6 +150,16 @@ struct file_entry {
   std::string contents;
   DWORD deny_attributes = 0;
   DWORD deny_delete = 0;
+  bool loaded = false; // the image of a loaded driver
+};
+
+// A search of FindFirstFileA: the names it found, as they were when it began.
+struct file_search {
+  std::string pattern; // as passed
+  std::vector<std::string> names;
+  std::vector<DWORD> attributes;
+  std::vector<size_t> sizes;
+  size_t next = 0;
 };
 
 // Normalises a Windows path: '/' becomes '\', "." and ".." are resolved, repeated
@@ -168,6 +178,7 @@ struct device_entry {
 struct devset_element {
   std::string instance_id;
   DWORD devinst;
+  DWORD install_flags = 0; // of its install parameters
 };
 struct device_set {
   std::vector<devset_element> elements;
@@ -209,6 +220,8 @@ struct machine {
   unsigned long alias_epoch = 0;
 
   std::map<std::string, file_entry> files; // by upper-cased normalised path
+  std::vector<std::string> pending_deletions;
+  std::map<uintptr_t, file_search> searches;
 
   std::vector<device_entry> devices;                    // in the order added, ascending devinst
   std::unordered_map<std::string, size_t> device_index; // upper-cased instance id -> position
@@ -240,6 +253,7 @@ struct machine {
   std::vector<rule> rules;
   std::vector<call> calls;
   std::vector<change> changes;
+  std::vector<mark> marks;
   std::vector<std::pair<std::string, std::function<void()>>> hooks;
 
   DWORD last_error = 0;
@@ -261,6 +275,7 @@ void reg_delete_tree_recorded(const std::string &path);
 void *local_alloc(size_t bytes, bool zero);
 void registry_reset();
 void files_reset();
+void files_leaks(std::vector<std::string> &out);
 void devices_reset();
 void system_reset();
 void process_reset(); // after system_reset: it withdraws an export

@@ -25,9 +25,16 @@ TEST_F(binding, both_sets_bind_every_function_and_release_everything) {
   EXPECT_EQ(BOUND(nt_advapi32_table, RegEnumValueA), &RegEnumValueA);
   EXPECT_EQ(unbind_nt_functions(), 1);
 
+  // The Windows 98 set binds the first four file functions only: Windows 98's MoveFileExA is a
+  // stub that fails, and its steps neither delete at restart nor search folders.
+  sim::machine_win98();
+  size_t lookups_before = sim::calls().size();
   ASSERT_EQ(bind_win98_functions(), 1);
   EXPECT_EQ(BOUND(win98_advapi32_table, RegDeleteValueA), &RegDeleteValueA);
   EXPECT_EQ(BOUND(win98_kernel32_table, DeleteFileA), &DeleteFileA);
+  EXPECT_FALSE(BOUND_PRESENT(win98_kernel32_table, MoveFileExA));
+  for (size_t i = lookups_before; i < sim::calls().size(); ++i)
+    EXPECT_NE(sim::calls()[i].subject, "MoveFileExA");
   EXPECT_EQ(unbind_win98_functions(), 1);
   EXPECT_TRUE(sim::boxes().empty());
 }
@@ -50,7 +57,7 @@ TEST_F(binding, missing_last_function_of_a_table) {
   } rows[] = {
       {false, "setupapi", "SetupCloseInfFile", {}},
       {false, "advapi32", "RegEnumValueA", {"setupapi"}},
-      {false, "kernel32", "DeleteFileA", {"setupapi", "advapi32"}},
+      {false, "kernel32", "FindClose", {"setupapi", "advapi32"}},
       {true, "advapi32", "RegDeleteValueA", {}},
       {true, "kernel32", "DeleteFileA", {"advapi32"}},
   };

@@ -38,7 +38,8 @@ struct scenario {
   std::vector<std::string> folders;
   std::vector<std::pair<std::string, std::string>> files; // machine path, bytes
   std::set<std::string> read_only;                        // machine paths of read-only files
-  std::vector<std::pair<DWORD, std::string>> messages;    // system texts, UTF-8
+  std::set<std::string> in_use; // machine paths of files held open while the program runs
+  std::vector<std::pair<DWORD, std::string>> messages; // system texts, UTF-8
   std::vector<scenario_box> boxes;
   bool record = false;
   bool has_exit_code = false;
@@ -46,7 +47,8 @@ struct scenario {
   std::vector<std::string> gone_keys;
   std::vector<std::pair<std::string, std::string>> gone_values;
   std::vector<std::string> gone_files;
-  std::vector<std::string> normal_files; // stay, with their attributes set to normal
+  std::vector<std::string> normal_files;  // stay, with their attributes set to normal
+  std::vector<std::string> pending_files; // stay, deleted at the next restart
 };
 
 std::string trim(const std::string &s) {
@@ -163,6 +165,10 @@ void parse_scenario(const std::string &path, scenario &sc) {
     } else if (directive == "wine-gone" && starts_with(rest, "file ")) {
       // Gone under Wine only, where Wine differs from Windows: Windows keeps it, and so does
       // the simulation.
+    } else if (directive == "in-use" && starts_with(rest, "file ")) {
+      sc.in_use.insert(trim(rest.substr(5)));
+    } else if (directive == "left-behind" && starts_with(rest, "file ")) {
+      // What the comparison of the snapshots under Wine finds; the file is not gone here.
     } else if (directive == "registry") {
       if (sc.registry.empty())
         sc.registry_line = static_cast<int>(i) + 2;
@@ -218,6 +224,8 @@ void parse_scenario(const std::string &path, scenario &sc) {
       }
     } else if (directive == "normal" && starts_with(rest, "file ")) {
       sc.normal_files.push_back(trim(rest.substr(5)));
+    } else if (directive == "pending" && starts_with(rest, "file ")) {
+      sc.pending_files.push_back(trim(rest.substr(5)));
     } else if (directive == "record") {
       sc.record = true;
     } else {
@@ -312,6 +320,9 @@ void set_up_machine(const scenario &sc) {
     entry.contents = file.second;
     if (sc.read_only.count(file.first))
       entry.attributes = FILE_ATTRIBUTE_READONLY;
+    // Held open by another program, which shares it for reading only.
+    if (sc.in_use.count(file.first))
+      entry.delete_error = ERROR_SHARING_VIOLATION;
     machine.files.push_back(entry);
   }
   apply_machine(machine);
@@ -421,8 +432,11 @@ void expect_changes(const scenario &sc, const snapshot &before, const snapshot &
     gone_files.insert(path);
     EXPECT_TRUE(before.files.count(path)) << "file expected to go was never there: " << file;
   }
+  // A file deleted at restart stays for now, its attributes set to normal first.
+  std::vector<std::string> stay_normal = sc.normal_files;
+  stay_normal.insert(stay_normal.end(), sc.pending_files.begin(), sc.pending_files.end());
   std::set<std::string> normal_files;
-  for (const std::string &file : sc.normal_files) {
+  for (const std::string &file : stay_normal) {
     std::string path = lower(machine_path(sc, file));
     normal_files.insert(path);
     EXPECT_TRUE(before.files.count(path)) << "file expected to stay was never there: " << file;
@@ -516,6 +530,13 @@ TEST_P(e2e_scenario, plays_on_the_simulation_as_under_wine) {
     ASSERT_TRUE(sc.has_exit_code);
     EXPECT_EQ(exit_code, sc.exit_code);
     expect_changes(sc, before, take_snapshot());
+    std::vector<std::string> pending;
+    for (const std::string &file : sim::pending_deletions())
+      pending.push_back(lower(file));
+    std::vector<std::string> expected_pending;
+    for (const std::string &file : sc.pending_files)
+      expected_pending.push_back(lower(machine_path(sc, file)));
+    EXPECT_EQ(pending, expected_pending) << "the files deleted at restart";
     for (const std::string &open : sim::leaks())
       ADD_FAILURE() << "left open: " << open;
   }

@@ -8,6 +8,7 @@
 
 #include "core/texts.h"
 #include "tools/builtin_machines.h"
+#include "tools/encoding.h"
 #include "tools/machine_file.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ struct scenario {
 const scenario scenarios[] = {
     {"win2000", "--complete"},         {"win2000", ""},        {"clean-win2000", ""},
     {"clean-win2000", "-C"},           {"win98", ""},          {"clean-win98", ""},
-    {"win2000-failing", "--complete"}, {"win7", "--complete"},
+    {"win2000-failing", "--complete"}, {"win7", "--complete"}, {"win11", ""},
 };
 
 // The codes a caller tells apart, for the functions whose callers tell any apart; every
@@ -43,18 +44,26 @@ const std::map<std::string, std::vector<DWORD>> distinguished_codes = {
     {"SetupGetLineTextA", {ERROR_LINE_NOT_FOUND}},
     {"SetupUninstallOEMInfA",
      {ERROR_FILE_NOT_FOUND, ERROR_NOT_AN_INSTALLED_OEM_INF, ERROR_INF_IN_USE_BY_DEVICES}},
+    {"DeleteFileA", {ERROR_SHARING_VIOLATION}},
+    {"FindFirstFileA", {ERROR_FILE_NOT_FOUND}},
+    {"FindNextFileA", {ERROR_NO_MORE_FILES}},
 };
 
 // Calls that cannot fail, or whose failure the simulation answers by keeping a resource that
-// the program has handed back (a release has nothing left to do on failure): not swept.
-const std::set<std::string> not_swept = {"GetLastError",
+// the program has handed back (a release has nothing left to do on failure), and the run's own
+// marks in the call log: not swept.
+const std::set<std::string> not_swept = {"(step)",
+                                         "(failure)",
+                                         "(kept)",
+                                         "GetLastError",
                                          "SetLastError",
                                          "GetCurrentProcess",
                                          "lstrlenA",
                                          "MessageBoxA",
                                          "LocalFree",
                                          "SetupDiDestroyDeviceInfoList",
-                                         "SetupCloseInfFile"};
+                                         "SetupCloseInfFile",
+                                         "FindClose"};
 
 // The caption under which a failure of the function is reported, "" when it never is.
 std::string caption_of(const std::string &function) {
@@ -76,6 +85,10 @@ std::string caption_of(const std::string &function) {
       {"SetupDiEnumDeviceInfo", caption_unknown},
       {"GetVersionExA", caption_get_version_ex},
       {"SetupUninstallOEMInfA", caption_setup_uninstall_oem_inf},
+      {"FindFirstFileA", caption_find_first_file},
+      {"FindNextFileA", caption_find_next_file},
+      // Called only after DeleteFileA failed: when it fails too, the deletion is reported.
+      {"MoveFileExA", caption_delete_file},
   };
   auto it = captions.find(function);
   return it == captions.end() ? std::string() : it->second;
@@ -146,8 +159,11 @@ const std::set<std::string> always_reported = {"LoadLibraryA",
                                                "DeleteFileA"};
 
 // A report that follows the failed call names it.
-void check_report_of(const site &target, const reliability::run_record &faulted,
-                     const std::string &where) {
+void check_report_of(const site &target, DWORD code, const reliability::machine_plan &plan,
+                     const reliability::run_record &faulted, const std::string &where) {
+  // On the Windows 2000 family a file in use is deleted at restart instead.
+  bool scheduled = target.call.function == "DeleteFileA" && !plan.win98 &&
+                   (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION);
   const std::vector<sim::call> &after = sim::calls();
   int count = 0;
   for (size_t i = faulted.first_call; i < after.size(); ++i) {
@@ -163,10 +179,24 @@ void check_report_of(const site &target, const reliability::run_record &faulted,
     if (reported && target.call.function != "FormatMessageA") {
       EXPECT_EQ(after[j].subject, caption_of(target.call.function))
           << where << ": reported under another caption";
+      // The run's account has the report with its caption, code and the failed call's subject.
+      const sim::mark *mark = nullptr;
+      for (const sim::mark &m : sim::marks())
+        if (!mark && m.call > j && m.kind == sim::mark::failure)
+          mark = &m;
+      ASSERT_NE(mark, nullptr) << where << ": no failure in the account";
+      EXPECT_EQ(mark->caption, after[j].subject) << where;
+      // A failed scheduling reports the deletion's own failure, with its code.
+      if (target.call.function != "MoveFileExA") {
+        EXPECT_EQ(mark->code, code) << where;
+      }
+      EXPECT_TRUE(mark->subject.empty() || ascii_iequal(mark->subject, target.call.subject))
+          << where << ": the account names " << mark->subject;
     }
     // A function a library may lack is looked up without a report.
     if (always_reported.count(target.call.function) &&
-        target.call.subject != "SetupUninstallOEMInfA") {
+        target.call.subject != "SetupUninstallOEMInfA" &&
+        target.call.subject != "SetupDiGetDeviceInstallParamsA" && !scheduled) {
       EXPECT_TRUE(reported) << where << ": not reported";
     }
     return;
@@ -194,7 +224,7 @@ void check_faulted_run(const scenario &s, const site &target, DWORD code, sweep_
   }
   for (const std::string &p : reliability::check_run(plan, before, faulted))
     ADD_FAILURE() << where << ": " << p;
-  check_report_of(target, faulted, where);
+  check_report_of(target, code, plan, faulted, where);
 }
 
 void sweep(const scenario &s, sweep_totals &totals) {

@@ -173,8 +173,10 @@ TEST_F(files, windows_98_file_failures) {
   // An attribute failure is reported but leaves the outcome as it is.
   bound_run([] { nt_delete_win98_files(0); });
   EXPECT_EQ(get_nt_files_status(0), STATUS_PARTIAL);
+  // A file in use that cannot be scheduled for deletion at restart either.
   sim::file_add(win98_file(0, 2));
   sim::file_deny_delete(win98_file(0, 2), ERROR_SHARING_VIOLATION);
+  sim::fail("MoveFileExA", ERROR_ACCESS_DENIED);
   bound_run([] { nt_delete_win98_files(0); });
   EXPECT_EQ(get_nt_files_status(0), STATUS_FAILED);
   expect_boxes({error_box(ERROR_ACCESS_DENIED, caption_set_file_attributes),

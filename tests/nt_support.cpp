@@ -105,7 +105,8 @@ static const char *const decoy_files[] = {
     "C:\\WINDOWS\\inf\\MDMKORT4.INF",                   // a neighbouring modem INF
     "C:\\WINDOWS\\inf\\oem50.inf",                      // another OEM copy, other contents
     "C:\\WINDOWS\\inf\\oem50.pnf",
-    "C:\\WINDOWS\\inf\\oem100.inf",      // beyond OEM99, same contents as a match
+    "C:\\WINDOWS\\inf\\oem100a.inf",     // a letter after the number, contents of a match
+    "C:\\WINDOWS\\inf\\oemsetup.inf",    // no number, contents of a match
     "C:\\WINDOWS\\inf\\OTHER\\oem5.inf", // the OEM name in another folder
 };
 
@@ -130,7 +131,8 @@ void install_decoys() {
   for (const char *path : decoy_files)
     sim::file_add(path);
   sim::inf_add("oem50.inf", usbta_inf("%Q40%=USB_TA, USB\\Vid_1E7A&Pid_0081"));
-  sim::inf_add("oem100.inf", usbta_inf(usbta_line(0)));
+  sim::inf_add("oem100a.inf", usbta_inf(usbta_line(0)));
+  sim::inf_add("oemsetup.inf", usbta_inf(usbta_line(0)));
 }
 
 void expect_decoys_intact() {

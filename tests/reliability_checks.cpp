@@ -42,7 +42,7 @@ run_record run_uninstaller(const machine_plan &plan, const answer_policy &answer
 
 // Follows the run's calls to the phase they belong to. On Windows 2000 the modem class key
 // opens a model's steps (the device list right after it is theirs), any other device list
-// opens a model's detection, and the first OEM INF opened is the late part of the steps. On
+// opens a model's detection, and the search for OEM INF copies is the late part of the steps. On
 // Windows 98 the Enum key of a model opens its detection or, the second time (at once for
 // model 0), its steps; the ports key is the late part.
 struct phase_tracker {
@@ -68,7 +68,7 @@ static void follow_nt_call(phase_tracker &t, const sim::call &c) {
       current.phase = CONFIRM;
       current.late = false;
     }
-  } else if (c.function == "SetupOpenInfFileA" && current.phase == STEPS) {
+  } else if (c.function == "FindFirstFileA" && current.phase == STEPS) {
     current.late = true;
   }
 }
@@ -257,9 +257,41 @@ static void check_binding(run_check &c) {
         c.problem("a status flag was written after a failed binding");
 }
 
-// The closing box agrees with the status table, and so does the restart.
+// Whether one of the plan's faults made call `index` fail.
+static bool faulted(const run_check &c, size_t index) {
+  const std::vector<sim::call> &calls = sim::calls();
+  int ordinal = 0;
+  for (size_t i = c.run.first_call; i <= index; ++i)
+    ordinal += calls[i].function == calls[index].function;
+  for (const sim::fault &f : c.plan.faults)
+    if (f.function == calls[index].function && f.subject.empty() && f.nth == ordinal)
+      return true;
+  return false;
+}
+
+// Whether Windows asked the run for a restart that the run could learn of: a file scheduled
+// for deletion at restart, or a device removed at restart whose install parameters were read.
+static bool restart_asked(const run_check &c) {
+  const std::vector<sim::call> &calls = sim::calls();
+  for (const sim::change &change : sim::changes()) {
+    if (change.kind == sim::change::file_deleted_at_restart)
+      return true;
+    if (change.kind != sim::change::device_removed_at_restart)
+      continue;
+    for (size_t i = change.call + 1; i < calls.size(); ++i)
+      if (calls[i].function == "SetupDiGetDeviceInstallParamsA") {
+        if (!faulted(c, i))
+          return true;
+        break;
+      }
+  }
+  return false;
+}
+
+// The closing box agrees with the status table and with what Windows finishes only at the
+// next restart, and so does the restart.
 static void check_closing_box(run_check &c) {
-  bool restart = false;
+  bool restart = restart_asked(c);
   for (int model = 0; model < MODEL_COUNT; ++model)
     if (flag_getters[c.plan.win98 ? 0 : 3](model) != 0)
       restart = true;

@@ -12,8 +12,9 @@
 namespace reliability {
 
 // Now and then an entry that exists but cannot be changed: a key without write or delete
-// rights, a file in use or without rights to its attributes. Any key the plan wrote to (a
-// link's alias included) or file it added may be the one.
+// rights, a file that a program holds open without delete sharing or without rights to its
+// attributes. Any key the plan wrote to (a link's alias included) or file it added may be the
+// one.
 static void deny_some(machine_plan &plan, random_source &random) {
   if (!random.chance(30))
     return;
@@ -194,6 +195,8 @@ static void nt_model_devices(nt_machine &m, int model) {
     d.present = random.chance(60);
     if (random.chance(10))
       d.remove_error = ERROR_ACCESS_DENIED;
+    else if (random.chance(15)) // its port open: Windows finishes the removal at restart
+      d.remove_flags = random.chance(80) ? DI_NEEDREBOOT : DI_NEEDRESTART;
     // Most instances name their modem class driver key, which goes with the device.
     if (random.chance(70))
       d.driver =
@@ -207,7 +210,7 @@ static void nt_model_class_entry(nt_machine &m, int model) {
   machine_plan &plan = m.plan;
   random_source &random = m.random;
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
-  int number = fresh_number(random, m.oem_numbers, 0, 99);
+  int number = fresh_number(random, m.oem_numbers, 0, 999);
   std::string inf =
       std::string(random.chance(50) ? "oem" : "OEM") + std::to_string(number) + ".inf";
   bool inf_first = random.chance(50);
@@ -248,9 +251,12 @@ static void nt_model_services(nt_machine &m, int model) {
 static void nt_model_files(nt_machine &m, int model) {
   machine_plan &plan = m.plan;
   random_source &random = m.random;
-  if (random.chance(70))
+  if (random.chance(70)) {
     add_file(plan, nt_placement(model, 0),
              random.chance(50) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE);
+    if (random.chance(25)) // its driver is loaded: Windows 10 and 11 refuse the deletion
+      load_driver_file(plan, nt_placement(model, 0));
+  }
   for (int slot = 1; slot <= 2; ++slot)
     if (random.chance(40))
       add_file(plan, nt_placement(model, slot), FILE_ATTRIBUTE_ARCHIVE);
@@ -263,7 +269,7 @@ static void nt_model_files(nt_machine &m, int model) {
     }
   }
   for (int copies = static_cast<int>(random.below(3)); copies > 0; --copies)
-    add_oem_copy(plan, random, fresh_number(random, m.oem_numbers, 0, 99),
+    add_oem_copy(plan, random, fresh_number(random, m.oem_numbers, 0, 999),
                  usbta_inf_text(matching_usbta_line(model, random), random), false);
 }
 
@@ -294,7 +300,7 @@ static void nt_decoy_device(nt_machine &m, int model) { // hardware ids that are
 
 static void nt_decoy_class_entry(nt_machine &m, int model) { // another product's, and its copy
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
-  int number = fresh_number(m.random, m.oem_numbers, 0, 99);
+  int number = fresh_number(m.random, m.oem_numbers, 0, 999);
   set_string(m.plan, key, "MatchingDeviceId",
              one_char_changed(spelled::matching_device_id(model), -1));
   set_string(m.plan, key, "InfPath", "oem" + std::to_string(number) + ".inf");
@@ -305,7 +311,7 @@ static void nt_decoy_class_entry(nt_machine &m, int model) { // another product'
 // The model's modem class entry naming its INF under another value name.
 static void nt_decoy_inf_value(nt_machine &m, int model) {
   std::string key = std::string(modem_class_path) + "\\" + four_digits(m.driver_keys++);
-  int number = fresh_number(m.random, m.oem_numbers, 0, 99);
+  int number = fresh_number(m.random, m.oem_numbers, 0, 999);
   set_string(m.plan, key, "MatchingDeviceId", spelled::matching_device_id(model));
   set_string(m.plan, key, m.random.chance(50) ? "InfPath2" : "InfPat",
              "oem" + std::to_string(number) + ".inf");
@@ -339,25 +345,25 @@ static void nt_decoy_file(nt_machine &m, int model) { // in another folder or un
 }
 
 static void nt_decoy_oem_copy(nt_machine &m, int model) { // of another product
-  add_oem_copy(m.plan, m.random, fresh_number(m.random, m.oem_numbers, 0, 99),
+  add_oem_copy(m.plan, m.random, fresh_number(m.random, m.oem_numbers, 0, 999),
                usbta_inf_text(other_usbta_line(model, m.random), m.random), true);
 }
 
-// The model's OEM INF beyond the hundred copies looked at, or in a subfolder.
+// The model's OEM INF where no copy lies: in a subfolder, or under a name that the search
+// pattern oem*.inf matches but that is no copy's name.
 static void nt_decoy_far_copy(nt_machine &m, int model) {
   random_source &random = m.random;
   std::string text = usbta_inf_text(matching_usbta_line(model, random), random);
-  std::string path =
-      random.chance(50) ? "C:\\WINDOWS\\inf\\oem" +
-                              std::to_string(fresh_number(random, m.oem_numbers, 100, 999)) + ".inf"
-                        : "C:\\WINDOWS\\inf\\OTHER\\oem" +
-                              std::to_string(fresh_number(random, m.oem_numbers, 0, 99)) + ".inf";
+  std::string number = std::to_string(fresh_number(random, m.oem_numbers, 0, 999));
+  std::string names[] = {"OTHER\\oem" + number + ".inf", "oem" + number + "a.inf",
+                         "oem_" + number + ".inf", "oemsetup.inf", "oem.inf"};
+  std::string path = "C:\\WINDOWS\\inf\\" + names[random.below(5)];
   add_file(m.plan, path, FILE_ATTRIBUTE_ARCHIVE, text);
   m.plan.decoy_files.push_back(path);
 }
 
 static void nt_decoy_line_key(nt_machine &m, int model) { // the line under another key
-  int number = fresh_number(m.random, m.oem_numbers, 0, 99);
+  int number = fresh_number(m.random, m.oem_numbers, 0, 999);
   std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[USBTA]\r\n"
                      "QUENDALQ40 PRO USBPort Adaptor=USB_TA," +
                      std::string(model_hardware_id(model)) + "\r\n";
@@ -604,6 +610,7 @@ void generate_faults(machine_plan &plan, random_source &random) {
                                              "SetupDiEnumDeviceInfo",
                                              "SetupDiGetDeviceRegistryPropertyA",
                                              "SetupDiCallClassInstaller",
+                                             "SetupDiGetDeviceInstallParamsA",
                                              "SetupOpenInfFileA",
                                              "SetupGetLineTextA",
                                              "SetupUninstallOEMInfA",
@@ -611,6 +618,9 @@ void generate_faults(machine_plan &plan, random_source &random) {
                                              "GetSystemDirectoryA",
                                              "SetFileAttributesA",
                                              "DeleteFileA",
+                                             "MoveFileExA",
+                                             "FindFirstFileA",
+                                             "FindNextFileA",
                                              "LocalAlloc",
                                              "FormatMessageA",
                                              "LoadLibraryA",
@@ -621,7 +631,7 @@ void generate_faults(machine_plan &plan, random_source &random) {
       "RegEnumValueA",       "RegDeleteValueA",    "RegFlushKey",   "GetWindowsDirectoryA",
       "GetSystemDirectoryA", "SetFileAttributesA", "DeleteFileA",   "FormatMessageA",
       "LoadLibraryA",        "GetProcAddress",     "FreeLibrary"};
-  static const DWORD errors[] = {2, 3, 5, 6, 8, 13, 87, 122, 234, 259, 1018, 0x2345};
+  static const DWORD errors[] = {2, 3, 5, 6, 8, 13, 18, 32, 87, 122, 234, 259, 1018, 0x2345};
   int count = random.chance(25) ? 0 : 1 + static_cast<int>(random.below(3));
   for (int i = 0; i < count; ++i) {
     sim::fault f;
@@ -633,7 +643,8 @@ void generate_faults(machine_plan &plan, random_source &random) {
     // Functions that a run calls only a few times: a fault on a late call would never fire.
     bool rare = f.function == "LoadLibraryA" || f.function == "GetProcAddress" ||
                 f.function == "FreeLibrary" || f.function == "GetWindowsDirectoryA" ||
-                f.function == "GetSystemDirectoryA" || f.function == "SetupDiGetClassDevsA";
+                f.function == "GetSystemDirectoryA" || f.function == "SetupDiGetClassDevsA" ||
+                f.function == "FindFirstFileA" || f.function == "MoveFileExA";
     f.nth = 1 + static_cast<int>(random.below(rare ? 8 : 40));
     f.times = 1;
     add_fault(plan, f);

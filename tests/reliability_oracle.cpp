@@ -24,9 +24,16 @@ static void walk_keys(const std::string &path, std::vector<snapshot::key> &out) 
   }
 }
 
-// The "USBTA" line of OEM<number>.inf as the platform reads it; false when there is none.
-static bool read_usbta_line(int number, std::string &text) {
-  std::string name = "OEM" + std::to_string(number) + ".inf";
+// Whether a file name is that of an OEM INF copy: "oem", decimal digits, ".inf".
+static bool oem_copy_name(const std::string &name) {
+  std::string n = lower(name);
+  if (n.size() < 8 || n.compare(0, 3, "oem") != 0 || n.compare(n.size() - 4, 4, ".inf") != 0)
+    return false;
+  return std::all_of(n.begin() + 3, n.end() - 4, ::isdigit);
+}
+
+// The "USBTA" line of an OEM INF copy as the platform reads it; false when there is none.
+static bool read_usbta_line(const std::string &name, std::string &text) {
   HINF inf = SetupOpenInfFileA(name.c_str(), nullptr, INF_STYLE_WIN4, nullptr);
   if (inf == INVALID_HANDLE_VALUE)
     return false;
@@ -58,8 +65,13 @@ static snapshot read_snapshot(const machine_plan &plan) {
   s.system_directory = folder;
   if (plan.win98)
     return s;
-  for (int number = 0; number < 100; ++number)
-    s.has_usbta[number] = read_usbta_line(number, s.usbta_text[number]);
+  for (const std::string &file : sim::file_list()) {
+    std::string name = file.substr(file.rfind('\\') + 1);
+    std::string text;
+    if (ieq(file, s.windows_directory + "\\inf\\" + name) && oem_copy_name(name) &&
+        read_usbta_line(name, text))
+      s.usbta_text[name] = text;
+  }
   for (const std::string &file : sim::file_list()) {
     std::string package = sim::driver_package(file.substr(file.rfind('\\') + 1));
     if (!package.empty() &&
@@ -185,11 +197,11 @@ static std::vector<std::string> model_files(const snapshot &s, int model) {
       files.push_back(s.windows_directory + "\\inf\\" + name);
   }
   add_named_oem_infs(s, model, files);
-  for (int number = 0; number < 100; ++number) {
-    if (!s.has_usbta[number] || !usbta_matches(s.usbta_text[number], model))
+  for (const auto &copy : s.usbta_text) {
+    if (!usbta_matches(copy.second, model))
       continue;
-    files.push_back(s.windows_directory + "\\inf\\OEM" + std::to_string(number) + ".inf");
-    files.push_back(s.windows_directory + "\\inf\\OEM" + std::to_string(number) + ".pnf");
+    files.push_back(s.windows_directory + "\\inf\\" + copy.first);
+    files.push_back(s.windows_directory + "\\inf\\" + pnf_twin(copy.first));
   }
   return files;
 }
@@ -230,6 +242,7 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
                                    const std::string &subject, int model, bool complete) {
   switch (change.kind) {
   case sim::change::device_removed:
+  case sim::change::device_removed_at_restart:
     if (!before.win98)
       for (const sim::device &d : before.devices)
         if (ieq(d.instance_id, subject) && device_lists(d, model_hardware_id(model)))
@@ -249,6 +262,7 @@ static bool model_deletion_allowed(const snapshot &before, const sim::change &ch
           return true;
     return false;
   case sim::change::file_deleted:
+  case sim::change::file_deleted_at_restart:
   case sim::change::attributes_set:
     for (const std::string &path : before.model_files[model])
       if (ieq(path, subject))
@@ -363,6 +377,9 @@ static int nt_step_flags(const snapshot &before, const box_context &context,
     return flag_bit(3);
   if (is_directory_caption(caption))
     return oem_scan;
+  // The search of the INF folder ends the OEM INF step as a missing Windows directory does.
+  if (caption == caption_find_first_file || caption == caption_find_next_file)
+    return flag_bit(4);
   // Windows refusing to uninstall a copy a device uses is never reported; any other failure
   // is followed by the deletion of the copy, which records its own outcome.
   if (caption == caption_setup_uninstall_oem_inf)

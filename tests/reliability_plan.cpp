@@ -145,6 +145,8 @@ static void apply(const machine_step &s) {
     return sim::file_deny_attributes(s.path, s.number);
   case machine_step::delete_denied:
     return sim::file_deny_delete(s.path, s.number);
+  case machine_step::file_loaded:
+    return sim::file_loaded(s.path);
   case machine_step::nt_platform:
     sim::set_version(VER_PLATFORM_WIN32_NT, s.number >> 8, s.number & 0xFF, 2195);
     return sim::uninstall_oem_inf_as_wine(s.name == "wine");
@@ -225,6 +227,10 @@ void deny_file_delete(machine_plan &plan, const std::string &path, DWORD error) 
   record(plan, machine_step::delete_denied, path, std::string(), std::string(), error);
 }
 
+void load_driver_file(machine_plan &plan, const std::string &path) {
+  record(plan, machine_step::file_loaded, path);
+}
+
 void add_fault(machine_plan &plan, const sim::fault &fault) {
   plan.faults.push_back(fault);
 }
@@ -269,7 +275,8 @@ static std::string call(const std::string &function, const std::string &argument
 static std::string device_literal(const sim::device &d) {
   return "sim::device{" + literal(d.instance_id) + ", " + literal(d.hardware_ids) + ", " +
          (d.has_hardware_ids ? "true" : "false") + ", " + (d.present ? "true" : "false") + ", " +
-         std::to_string(d.remove_error) + ", " + literal(d.driver) + "}";
+         std::to_string(d.remove_error) + ", " + literal(d.driver) + ", " +
+         std::to_string(d.remove_flags) + "}";
 }
 
 static std::string statement(const machine_step &s) {
@@ -307,6 +314,8 @@ static std::string statement(const machine_step &s) {
     return call("sim::file_deny_attributes", path + ", " + number);
   case machine_step::delete_denied:
     return call("sim::file_deny_delete", path + ", " + number);
+  case machine_step::file_loaded:
+    return call("sim::file_loaded", path);
   case machine_step::nt_platform:
     return call("sim::set_version", "2, " + std::to_string(s.number >> 8) + ", " +
                                         std::to_string(s.number & 0xFF) + ", 2195") +

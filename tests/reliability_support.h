@@ -46,6 +46,7 @@ struct machine_step {
     key_denied,        // path, number (access mask)
     attributes_denied, // path, number (error)
     delete_denied,     // path, number (error)
+    file_loaded,       // path: the image of a loaded driver
     nt_platform,       // number (version: major << 8 | minor), name ("wine": Wine's uninstall)
     driver_package,    // path (the published OEM INF), name (the store folder), data
   } kind;
@@ -90,6 +91,8 @@ void set_directories(machine_plan &plan, const std::string &windows, const std::
 void deny_key(machine_plan &plan, const std::string &path, REGSAM mask);
 void deny_file_attributes(machine_plan &plan, const std::string &path, DWORD error);
 void deny_file_delete(machine_plan &plan, const std::string &path, DWORD error);
+// A driver file whose driver is loaded: Windows 10 and 11 refuse to delete it.
+void load_driver_file(machine_plan &plan, const std::string &path);
 void add_fault(machine_plan &plan, const sim::fault &fault);
 // The Windows 2000 family's version, and Wine's uninstall of OEM INF copies; a driver package
 // published as an OEM INF copy, in the store folder `folder` ("<inf name>_..."), holding
@@ -115,8 +118,9 @@ struct snapshot {
   std::vector<key> keys;
   std::vector<sim::device> devices;
   std::string windows_directory, system_directory;
-  std::string usbta_text[100]; // the "USBTA" line of OEM<n>.inf, as the platform reads it
-  bool has_usbta[100] = {};
+  // The "USBTA" line of each OEM INF copy (oem<digits>.inf in the INF folder, by its name),
+  // as the platform reads it.
+  std::map<std::string, std::string> usbta_text;
   std::map<std::string, std::string> packages; // upper-cased folder -> its published copy
   // Per model: the files a run may touch, and on Windows 98 the keys it may delete with all
   // below them.

@@ -133,6 +133,12 @@ TEST_F(SimFiles, DeniedOperations) {
   EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(2u, sim::file_list().size());
   EXPECT_TRUE(sim::changes().empty());
+  // Windows 98 has MoveFileExA only as a stub: nothing is deleted at restart there.
+  sim::machine_win98();
+  sim::file_add("C:\\WINDOWS\\SYSTEM\\a.sys");
+  EXPECT_FALSE(MoveFileExA("C:\\WINDOWS\\SYSTEM\\a.sys", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+  EXPECT_TRUE(sim::pending_deletions().empty());
 }
 
 TEST_F(SimFiles, FaultedCallsChangeNothing) {
@@ -146,6 +152,52 @@ TEST_F(SimFiles, FaultedCallsChangeNothing) {
   EXPECT_EQ(0u, GetWindowsDirectoryA(buf, sizeof buf));
   EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
   EXPECT_STREQ("untouched", buf);
+}
+
+// The folder search: the entries of one folder that match the pattern's last part ('*', '?',
+// any letter case), folders included, in NTFS order (by upper-cased name), as they were when
+// the search began; the end, an empty match and a missing folder each with Windows' error.
+TEST_F(SimFiles, FolderSearch) {
+  for (const char *name : {"oem10.inf", "OEM2.INF", "oem2.pnf", "oemsetup.inf", "mdmgen.inf"})
+    sim::file_add(std::string("C:\\WINDOWS\\inf\\") + name, FILE_ATTRIBUTE_ARCHIVE, "12345");
+  sim::folder_add("C:\\WINDOWS\\inf\\oem7.inf");
+  sim::file_add("C:\\WINDOWS\\inf\\OTHER\\oem5.inf");
+  const struct {
+    const char *pattern;
+    std::vector<std::string> names;
+    DWORD error; // of FindFirstFileA, when nothing is found
+  } cases[] = {
+      {"C:\\WINDOWS\\inf\\oem*.inf", {"oem10.inf", "OEM2.INF", "oem7.inf", "oemsetup.inf"}, 0},
+      {"c:/windows/INF/OEM?.*", {"OEM2.INF", "oem2.pnf", "oem7.inf"}, 0},
+      {"C:\\WINDOWS\\inf\\oem*.sys", {}, ERROR_FILE_NOT_FOUND},
+      {"C:\\WINDOWS\\nothing\\oem*.inf", {}, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(c.pattern, &found);
+    if (c.names.empty()) {
+      EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+      EXPECT_EQ(c.error, GetLastError());
+      continue;
+    }
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    std::vector<std::string> names;
+    do {
+      names.push_back(found.cFileName);
+      bool folder = names.back() == "oem7.inf" || names.back() == "OTHER";
+      EXPECT_EQ(folder, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+          << found.cFileName;
+      DeleteFileA("C:\\WINDOWS\\inf\\mdmgen.inf"); // the search goes on as it began
+    } while (FindNextFileA(search, &found));
+    EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+    EXPECT_EQ(c.names, names);
+    EXPECT_EQ(1u, sim::leaks().size()); // the open search
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_TRUE(sim::leaks().empty());
+    EXPECT_FALSE(FindClose(search));
+    sim::file_add("C:\\WINDOWS\\inf\\mdmgen.inf");
+  }
 }
 
 TEST_F(SimFiles, FileListIsSortedCaseInsensitively) {

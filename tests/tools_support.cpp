@@ -8,6 +8,7 @@
 #include <iconv.h>
 
 #include <cstdio>
+#include <fstream>
 
 static std::string printable(const std::string &bytes) {
   std::string out;
@@ -89,6 +90,44 @@ std::string utf16_file(const std::string &utf8) {
   iconv_close(converter);
   out.resize(out.size() - out_left);
   return "\xFF\xFE" + out;
+}
+
+std::vector<std::string> read_lines(const std::string &path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+std::string record_field(const std::string &line, const std::string &name) {
+  std::string key = "\"" + name + "\":";
+  size_t at = line.find(key);
+  if (at == std::string::npos)
+    return "";
+  size_t p = at + key.size();
+  if (line[p] != '"')
+    return line.substr(p, line.find_first_of(",}", p) - p);
+  std::string out;
+  for (++p; p < line.size() && line[p] != '"'; ++p) {
+    if (line[p] != '\\') {
+      out += line[p];
+      continue;
+    }
+    char c = line[++p];
+    if (c == 'n')
+      out += '\n';
+    else if (c == 'r')
+      out += '\r';
+    else if (c == 't')
+      out += '\t';
+    else if (c == 'u') {
+      out += static_cast<char>(std::stoi(line.substr(p + 1, 4), nullptr, 16)); // control bytes
+      p += 4;
+    } else
+      out += c;
+  }
+  return out;
 }
 
 const expected_box consent_box{text_consent, text_program_caption, MB_OKCANCEL | MB_ICONWARNING};

@@ -32,3 +32,9 @@ extern const expected_box consent_box, completed_box, restart_box, invalid_optio
 expected_box not_installed_box(int model);
 expected_box question_box(int model);
 expected_box error_box(DWORD code, const char *caption);
+
+// The lines of a text file, without their line ends.
+std::vector<std::string> read_lines(const std::string &path);
+// A field of one line of an uninstall-sim record (a flat JSON object): a string unescaped, a
+// number or null as written; "" when the line has no such field.
+std::string record_field(const std::string &line, const std::string &name);

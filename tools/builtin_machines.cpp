@@ -43,15 +43,30 @@ static std::string reg_string(const std::string &path) {
 static const char win2000_platform[] = R"(platform nt 5.0 2195
 )";
 
-// A standard modem, a USB mouse and a serial driver, with their class keys, services, INF
-// copies and files; the modem's description is Japanese, as on a Japanese Windows.
-static const char win2000_other_registry[] = R"(
+// Windows 2000 to 7 keep a second control set for the Last Known Good Configuration; Windows 8
+// and later keep one.
+static const char two_control_sets[] = R"(
 registry
   [HKEY_LOCAL_MACHINE\SYSTEM\Select]
   "Current"=dword:00000001
   "Default"=dword:00000001
   "LastKnownGood"=dword:00000002
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Serial]
+  "Type"=dword:00000001
+)";
+static const char one_control_set[] = R"(
+registry
+  [HKEY_LOCAL_MACHINE\SYSTEM\Select]
+  "Current"=dword:00000001
+  "Default"=dword:00000001
+  "Failed"=dword:00000000
+  "LastKnownGood"=dword:00000001
+)";
 
+// A standard modem, a USB mouse and a serial driver, with their class keys, services, INF
+// copies and files; the modem's description is Japanese, as on a Japanese Windows.
+static const char win2000_other_registry[] = R"(
+registry
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0000]
   "DriverDesc"="標準 56000 bps モデム"
   "MatchingDeviceId"="mdmgen56"
@@ -67,8 +82,6 @@ registry
   "Count"=dword:00000001
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Modem]
   "DependOnService"=hex(7):75,73,62,73,65,72,00,6d,6f,64,65,6d,00,00
-  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Serial]
-  "Type"=dword:00000001
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\usbser]
   "Type"=dword:00000001
   "DisplayName"="USB Modem Driver"
@@ -88,16 +101,33 @@ inf oem1.inf
 file C:\WINDOWS\inf\oem1.PNF
 )";
 
-static std::string win2000_other_hardware(const usb_spelling &ids) {
-  return std::string(win2000_other_registry) + "\ndevice " + ids.mouse + "\\6&2a0f3c51&0&2 " +
-         ids.mouse_rev + " " + ids.mouse + "\n" + win2000_other_files;
+static std::string win2000_other_hardware(const usb_spelling &ids, bool second_control_set) {
+  return std::string(second_control_set ? two_control_sets : one_control_set) +
+         win2000_other_registry + "\ndevice " + ids.mouse + "\\6&2a0f3c51&0&2 " + ids.mouse_rev +
+         " " + ids.mouse + "\n" + win2000_other_files;
 }
 
+// How model 0's installation differs between the machines.
+struct model0_installation {
+  const usb_spelling &ids;
+  bool second_control_set;    // its service is in ControlSet002 as well
+  std::string device_options; // of its device line
+  std::string sys_options;    // of its driver file
+  std::string inf_options;    // of its OEM INF copy
+};
+
 // Model 0 as its installation leaves it: the device instance, the modem class driver key
-// naming the OEM INF copy, the service in both control sets, the driver and INF files.
-static std::string win2000_model0(const usb_spelling &ids, const std::string &sys_options,
-                                  const std::string &inf_options) {
+// naming the OEM INF copy, the service in each control set, the driver and INF files.
+static std::string win2000_model0(const model0_installation &m) {
+  const usb_spelling &ids = m.ids;
   const std::string instance = std::string(ids.model0) + "\\5&1a2b3c4d&0&1";
+  const std::string second_set = R"(
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM]
+  "Type"=dword:00000001
+  "Start"=dword:00000003
+  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM\Enum]
+  "Count"=dword:00000000
+)";
   return R"(
 registry
   [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0001]
@@ -115,21 +145,17 @@ registry
   "0"=")" +
          reg_string(instance) + R"("
   "Count"=dword:00000001
-  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM]
-  "Type"=dword:00000001
-  "Start"=dword:00000003
-  [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002\Services\Q40PUCOM\Enum]
-  "Count"=dword:00000000
-
+)" + (m.second_control_set ? second_set : std::string()) +
+         R"(
 device )" +
          instance + " " + ids.model0_rev + " " + ids.model0 +
-         R"( driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0001
+         R"( driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0001 )" + m.device_options + R"(
 file C:\WINDOWS\inf\MDMKORT3.INF
 file C:\WINDOWS\inf\MDMKORT3.PNF
 file C:\WINDOWS\system32\drivers\Q40PUCOM.SYS )" +
-         sys_options + R"(
+         m.sys_options + R"(
 inf oem3.inf )" +
-         inf_options + R"(
+         m.inf_options + R"(
   [Version]
   Signature="$Windows NT$"
   Class=Modem
@@ -140,9 +166,9 @@ file C:\WINDOWS\inf\oem3.PNF
 )";
 }
 
-// The failing machine: no write access to the modem class key, the driver file in use
-// (deleting it fails with a sharing violation); the OEM INF copy is read-only, which the
-// uninstaller handles.
+// The failing machine: no write access to the modem class key, the driver file held open by a
+// program without delete sharing (deleting it fails with a sharing violation, so it is deleted
+// at restart); the OEM INF copy is read-only, which the uninstaller handles.
 static const char win2000_failures[] = R"(
 deny-key SYSTEM\ControlSet001\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318} write
 )";
@@ -158,6 +184,20 @@ static const char win7_platform[] = R"(platform nt 6.1 7601
 static const char win7_packages[] = R"(
 package oem1.inf othervendorusbmodem.inf_x86_neutral_8d2c41f09a3b7e65
 package oem3.inf q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70
+)";
+
+// ---- Windows 11 -------------------------------------------------------------------------
+
+// Windows 11 as the adapter leaves it while a program has its port open: Windows cannot stop
+// the device, so its removal asks for a restart, and its driver stays loaded, so Windows 11
+// refuses to delete the driver's file. Device data spelled as Vista to 11 write it, one control
+// set, the OEM INF copies published from driver packages in the 64-bit store.
+static const char win11_platform[] = R"(platform nt 10.0 22631
+)";
+
+static const char win11_packages[] = R"(
+package oem1.inf othervendorusbmodem.inf_amd64_8d2c41f09a3b7e65
+package oem3.inf q40pusb.inf_amd64_3f2a1c0d4b5e6f70
 )";
 
 // ---- Windows 98 -------------------------------------------------------------------------
@@ -273,24 +313,30 @@ file C:\WINDOWS\INF\Q40COM.PNF
 
 static std::vector<builtin_machine> all_builtin_machines() {
   // win2000, clean-win2000 and win2000-failing follow the spelling of Windows 2000 and XP,
-  // win7 that of Vista to 11, win98 and clean-win98 that of Windows 98.
+  // win7 and win11 that of Vista to 11, win98 and clean-win98 that of Windows 98.
   std::vector<builtin_machine> machines = {
       {"win2000", "Windows 2000 with QuendalQ40 PRO For USB installed (the default)",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
-           win2000_model0(win2000_xp_ids, "", "")},
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true) +
+           win2000_model0({win2000_xp_ids, true, "", "", ""})},
       {"win98", "Windows 98 SE with QuendalQ40 PRO and QuendalQ-40 For USB installed",
        std::string(win98_platform) + win98_other_hardware + win98_model0 + win98_model1},
       {"clean-win2000", "Windows 2000 with other hardware only",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids)},
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true)},
       {"clean-win98", "Windows 98 SE with other hardware only",
        std::string(win98_platform) + win98_other_hardware},
       {"win7", "Windows 7 with QuendalQ40 PRO For USB installed from its driver package",
-       std::string(win7_platform) + win2000_other_hardware(vista_to_11_ids) +
-           win2000_model0(vista_to_11_ids, "", "") + win7_packages},
+       std::string(win7_platform) + win2000_other_hardware(vista_to_11_ids, true) +
+           win2000_model0({vista_to_11_ids, true, "", "", ""}) + win7_packages},
       {"win2000-failing",
-       "the win2000 machine with the modem class key not writable and the driver file in use",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids) +
-           win2000_model0(win2000_xp_ids, "delete-error=32", "read-only") + win2000_failures},
+       "the win2000 machine with the modem class key not writable and the driver file held open",
+       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true) +
+           win2000_model0({win2000_xp_ids, true, "", "delete-error=32", "read-only"}) +
+           win2000_failures},
+      {"win11",
+       "Windows 11 with QuendalQ40 PRO For USB installed, its driver loaded and its port open",
+       std::string(win11_platform) + win2000_other_hardware(vista_to_11_ids, false) +
+           win2000_model0({vista_to_11_ids, false, "removed-at-restart", "loaded", ""}) +
+           win11_packages},
   };
   for (builtin_machine &m : embedded_snapshot_machines())
     machines.push_back(std::move(m));

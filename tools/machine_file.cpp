@@ -187,6 +187,12 @@ std::string windows_directory(const machine_description &m) {
   return m.windows_directory.empty() ? "C:\\WINDOWS" : m.windows_directory;
 }
 
+std::string system_directory(const machine_description &m) {
+  if (!m.system_directory.empty())
+    return m.system_directory;
+  return windows_directory(m) + (m.win98 ? "\\SYSTEM" : "\\system32");
+}
+
 static const struct {
   const char *word;
   DWORD attribute;
@@ -201,7 +207,7 @@ static bool is_file_option(const std::string &word) {
   for (const auto &a : file_attribute_words)
     if (word == a.word)
       return true;
-  return word.find('=') != std::string::npos;
+  return word == "loaded" || word.find('=') != std::string::npos;
 }
 
 static bool read_file_options(machine_reader &r, const std::vector<std::string> &w, size_t first,
@@ -217,7 +223,9 @@ static bool read_file_options(machine_reader &r, const std::vector<std::string> 
       }
     if (known)
       continue;
-    if (option_value(w[i], "delete-error", value)) {
+    if (w[i] == "loaded") {
+      f.loaded = true;
+    } else if (option_value(w[i], "delete-error", value)) {
       if (!number_arg(r, value, "delete-error", f.delete_error))
         return false;
     } else if (option_value(w[i], "attributes-error", value)) {
@@ -234,7 +242,8 @@ static bool read_file_options(machine_reader &r, const std::vector<std::string> 
 
 static bool read_file(machine_reader &r, const std::vector<std::string> &w) {
   if (w.size() < 2)
-    return reader_fail(r, "expected: file PATH [attributes] [delete-error=N] [attributes-error=N]");
+    return reader_fail(r, "expected: file PATH [attributes] [loaded] [delete-error=N] "
+                          "[attributes-error=N]");
   machine_file_entry f;
   if (!path_arg(r, w[1], f.path) || !read_file_options(r, w, 2, f))
     return false;
@@ -276,7 +285,7 @@ static bool is_driver_key_name(const std::string &name) {
 static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
   if (w.size() < 2)
     return reader_fail(r, "expected: device INSTANCE-ID [HARDWARE-ID ...] [absent] "
-                          "[remove-error=N] [driver=CLASS-GUID\\NNNN]");
+                          "[removed-at-restart] [remove-error=N] [driver=CLASS-GUID\\NNNN]");
   sim::device d;
   if (!name_arg(r, w[1], d.instance_id))
     return false;
@@ -289,6 +298,8 @@ static bool read_device(machine_reader &r, const std::vector<std::string> &w) {
     std::string value;
     if (w[i] == "absent") {
       d.present = false;
+    } else if (w[i] == "removed-at-restart") {
+      d.remove_flags = DI_NEEDREBOOT;
     } else if (option_value(w[i], "remove-error", value)) {
       if (!number_arg(r, value, "remove-error", d.remove_error))
         return false;
@@ -781,6 +792,8 @@ void apply_machine(const machine_description &m) {
       sim::file_deny_delete(f.path, f.delete_error);
     if (f.attributes_error)
       sim::file_deny_attributes(f.path, f.attributes_error);
+    if (f.loaded)
+      sim::file_loaded(f.path);
   }
   for (const machine_package &p : m.packages) {
     // The original INF is the published copy's text, where the machine has the copy.

@@ -7,11 +7,18 @@
 //   windows-directory C:\WINNT      where the platform's defaults do not fit (before any inf)
 //   system-directory C:\WINNT\system32
 //   folder C:\WINDOWS\inf\OTHER
-//   file PATH [read-only] [hidden] [system] [archive] [normal]
+//   file PATH [read-only] [hidden] [system] [archive] [normal] [loaded]
 //             [delete-error=N] [attributes-error=N]
-//                                   N: the error DeleteFileA / SetFileAttributesA fail with
-//   device INSTANCE-ID [HARDWARE-ID ...] [absent] [remove-error=N] [driver=KEY]
+//                                   N: the error DeleteFileA / SetFileAttributesA fail with;
+//                                   loaded: the image of a loaded driver, which Windows 10
+//                                   and 11 refuse to delete (ERROR_ACCESS_DENIED) and earlier
+//                                   versions delete; a program holding a file open without
+//                                   delete sharing is delete-error=32 on every version
+//   device INSTANCE-ID [HARDWARE-ID ...] [absent] [removed-at-restart] [remove-error=N]
+//          [driver=KEY]
 //                                   no hardware id: the instance has no such property;
+//                                   removed-at-restart: Windows cannot stop the device (its
+//                                   port is open), and after DIF_REMOVE asks for a restart;
 //                                   KEY: its driver key below
 //                                   SYSTEM\CurrentControlSet\Control\Class, {GUID}\NNNN,
 //                                   which Windows deletes with the device; without device
@@ -53,6 +60,7 @@ struct machine_file_entry {
   std::string contents;
   DWORD delete_error = 0;
   DWORD attributes_error = 0;
+  bool loaded = false; // the image of a loaded driver
 };
 
 // A driver package: its published name and its folder's name in the store.
@@ -127,8 +135,10 @@ bool add_reg_export(machine_description &machine, const std::string &path, load_
 // A whole file's bytes; false when it cannot be read.
 bool read_bytes(const std::string &path, std::string &bytes);
 
-// The machine's Windows directory: the one it names, else the platform's C:\WINDOWS.
+// The machine's Windows directory: the one it names, else the platform's C:\WINDOWS; and its
+// system directory, the one it names, else the platform's.
 std::string windows_directory(const machine_description &machine);
+std::string system_directory(const machine_description &machine);
 
 // The format an export of this machine is written in: that of its first .reg file, else
 // the one its platform's tools write.

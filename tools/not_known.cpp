@@ -2,11 +2,10 @@
 #include "tools/not_known.h"
 
 #include "tools/encoding.h"
+#include "tools/run_account.h"
 
 #include <set>
 #include <utility>
-
-static const char hklm[] = "HKEY_LOCAL_MACHINE\\";
 
 // Whether `path` is `under` or lies below it; "" is above everything. Both are given
 // upper-cased as well (`upper_path`, `upper_under`): a rehearsal at real size makes hundreds of
@@ -23,12 +22,8 @@ static bool at_or_below(const std::string &path, const std::string &upper_path,
 // The key below HKEY_LOCAL_MACHINE, or the full file path, that a call was made on; "" when
 // its subject is neither. The INF functions take a bare name from the Windows INF folder.
 static std::string call_path(const machine_description &m, const sim::call &c, bool key) {
-  if (key) {
-    if (c.function.compare(0, 3, "Reg") != 0)
-      return "";
-    size_t root = ascii_starts_with(c.subject, hklm) ? sizeof hklm - 1 : 0;
-    return trim_backslashes(c.subject.substr(root));
-  }
+  if (key)
+    return c.function.compare(0, 3, "Reg") == 0 ? below_hklm(c.subject) : "";
   if (c.function == "SetFileAttributesA" || c.function == "DeleteFileA")
     return c.subject;
   if ((c.function == "SetupOpenInfFileA" || c.function == "SetupUninstallOEMInfA") &&

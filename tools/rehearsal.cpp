@@ -5,10 +5,12 @@
 #include "core/hosted/reset.h"
 #include "sim/sim.h"
 #include "tools/builtin_machines.h"
+#include "tools/compare.h"
 #include "tools/encoding.h"
 #include "tools/machine_file.h"
 #include "tools/not_known.h"
 #include "tools/reg_file.h"
+#include "tools/run_account.h"
 #include "tools/run_record.h"
 #include "tools/snapshot.h"
 #include "tools/summary.h"
@@ -25,6 +27,7 @@ struct options {
   std::string machine = "win2000";
   bool machine_given = false;
   std::string snapshot;
+  std::string compare; // the snapshot after the real run
   std::vector<std::string> answers;
   bool yes = false;
   bool verbose = false;
@@ -48,18 +51,21 @@ struct answering {
 } // namespace
 
 static void usage(std::FILE *to) {
-  std::fprintf(to, "usage: uninstall-sim [--machine NAME|FILE | --snapshot FOLDER]\n"
-                   "                     [--answer ok,cancel,...] [--yes] [--export FILE]\n"
-                   "                     [--record FILE] [--verbose] [--] [WORD]\n"
-                   "Rehearses the uninstaller on a simulated machine. WORD is passed to it as its\n"
-                   "command line (QuendalUninstall.exe WORD); without WORD the command line is\n"
-                   "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
-                   "real machine. --export writes the registry after the run as a .reg file;\n"
-                   "--record writes the boxes and every change, one JSON object a line; neither\n"
-                   "may be a file the machine is read from. --verbose prints every warning of\n"
-                   "the machine, not one line of each kind. An option's value may also follow\n"
-                   "an '=' (--machine=win98).\n"
-                   "Built-in machines (--machine NAME):\n");
+  std::fprintf(to,
+               "usage: uninstall-sim [--machine NAME|FILE | --snapshot FOLDER [--compare AFTER]]\n"
+               "                     [--answer ok,cancel,...] [--yes] [--export FILE]\n"
+               "                     [--record FILE] [--verbose] [--] [WORD]\n"
+               "Rehearses the uninstaller on a simulated machine. WORD is passed to it as its\n"
+               "command line (QuendalUninstall.exe WORD); without WORD the command line is\n"
+               "empty. --snapshot rehearses on a folder written by tools/snapshot.bat on a\n"
+               "real machine; --compare then checks AFTER, a snapshot of it taken after the\n"
+               "real run with the same word and answers, against the rehearsal (exit status\n"
+               "0: as rehearsed, 3: not). --export writes the registry after the run as a\n"
+               ".reg file; --record writes the boxes, every change and what became of each\n"
+               "model's entries, one JSON object a line; neither may be a file the machine\n"
+               "is read from. --verbose prints every warning of the machine, not one line of\n"
+               "each kind. An option's value may also follow an '=' (--machine=win98).\n"
+               "Built-in machines (--machine NAME):\n");
   for (const builtin_machine &m : builtin_machines())
     if (m.snapshot.empty())
       std::fprintf(to, "  %-19s %s\n", m.name, m.summary);
@@ -100,8 +106,8 @@ static bool parse_answers(const rehearsal_io &io, const std::string &list,
 }
 
 // The options that take a value, given as "--option VALUE" or "--option=VALUE".
-static const char *const value_options[] = {"--machine", "--snapshot", "--answer", "--export",
-                                            "--record"};
+static const char *const value_options[] = {"--machine", "--snapshot", "--compare",
+                                            "--answer",  "--export",   "--record"};
 
 static bool set_option(const rehearsal_io &io, const std::string &name, const std::string &value,
                        options &o) {
@@ -112,6 +118,8 @@ static bool set_option(const rehearsal_io &io, const std::string &name, const st
     o.machine_given = true;
   } else if (name == "--snapshot") {
     o.snapshot = value;
+  } else if (name == "--compare") {
+    o.compare = value;
   } else if (name == "--answer") {
     return parse_answers(io, value, o.answers);
   } else if (name == "--export") {
@@ -164,6 +172,8 @@ static bool parse_options(const std::vector<std::string> &args, const rehearsal_
   }
   if (o.machine_given && !o.snapshot.empty())
     return usage_error(io, "give either --machine or --snapshot");
+  if (!o.compare.empty() && o.snapshot.empty())
+    return usage_error(io, "--compare needs --snapshot: the snapshot taken before the real run");
   return true;
 }
 
@@ -241,7 +251,8 @@ static bool touches(const std::string &output, const std::string &input) {
 }
 
 // The outputs never touch the inputs, nor each other: refused before anything runs.
-static bool check_outputs(const options &o, const machine_description &m, const rehearsal_io &io) {
+static bool check_outputs(const options &o, const std::vector<std::string> &inputs,
+                          const rehearsal_io &io) {
   const struct {
     bool given;
     const char *option;
@@ -251,7 +262,7 @@ static bool check_outputs(const options &o, const machine_description &m, const 
   for (const auto &out : outputs) {
     if (!out.given)
       continue;
-    for (const std::string &input : m.inputs)
+    for (const std::string &input : inputs)
       if (touches(out.file, input))
         return usage_error(io, std::string(out.option) + " " + out.file +
                                    " would write over what the machine is read from (" + input +
@@ -359,6 +370,44 @@ static int write_export(const options &o, const machine_description &m, std::FIL
   return 0;
 }
 
+// The snapshot taken after the real run: read before anything runs, and of the same machine.
+static bool load_after(const options &o, const rehearsal_io &io, const machine_description &m,
+                       machine_description &after) {
+  load_error error;
+  bool loaded = read_snapshot(o.compare, after, error);
+  print_warnings(io, after.warnings, o.verbose);
+  if (!loaded) {
+    std::fprintf(io.err, "uninstall-sim: %s\n", describe(error).c_str());
+    return false;
+  }
+  if (after.win98 != m.win98 || !ascii_iequal(windows_directory(after), windows_directory(m)) ||
+      !ascii_iequal(system_directory(after), system_directory(m))) {
+    std::fprintf(io.err,
+                 "uninstall-sim: %s: not a snapshot of the machine of %s (another Windows "
+                 "family or folder)\n",
+                 o.compare.c_str(), o.snapshot.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The places the rules reach, after the rehearsal and in the snapshot after the real run,
+// compared: printed, added to the account, and the exit status (0 as rehearsed, 3 not). The
+// simulated machine is the snapshot's afterwards.
+static int compare_with_after(const options &o, const rehearsal_io &io,
+                              const reached_places &before, const machine_description &after,
+                              run_account &account) {
+  std::map<std::string, reached_entry> rehearsed = look_up(before);
+  apply_machine(after);
+  reached_places after_places = reach_of(after);
+  std::vector<run_event> compared =
+      compare_runs(before, rehearsed, after_places, look_up(before), account);
+  std::fprintf(io.out, "\n%s", render_comparison(compared, o.compare, io.colour).c_str());
+  for (const run_event &e : compared)
+    add_event(account, e);
+  return went_as_rehearsed(compared) ? 0 : 3;
+}
+
 // The command line as Windows builds it from the program name and the word, and its tail as
 // the uninstaller's entry cuts it: blanks after the program name are dropped, so a word of
 // nothing but blanks is an empty tail.
@@ -375,7 +424,12 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
     usage(io.out);
     return 0;
   }
-  if (!load_machine(o, io, m) || !check_outputs(o, m, io))
+  machine_description after;
+  if (!load_machine(o, io, m) || (!o.compare.empty() && !load_after(o, io, m, after)))
+    return 2;
+  std::vector<std::string> inputs = m.inputs;
+  inputs.insert(inputs.end(), after.inputs.begin(), after.inputs.end());
+  if (!check_outputs(o, inputs, io))
     return 2;
   apply_machine(m);
   // The registry is the simulation's now: the operations kept for it (tens of megabytes for a
@@ -396,6 +450,7 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
     return 1;
   }
   entry_owners owners = capture_owners(m);
+  reached_places before_places = o.compare.empty() ? reached_places() : reach_of(m);
   reset_process_state();
   answering a{&o, &io, 0, {}};
   sim::set_user([&a](const sim::box &box) { return answer_box(box, a); });
@@ -421,9 +476,15 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
   std::string restart = render_restart(sim::restart());
   std::fprintf(io.out, "\n%s", restart.c_str());
   std::fprintf(io.out, "%sExit code: %d\n\n", restart.empty() ? "" : "\n", exit_code);
-  std::vector<not_known_item> unknown = find_not_known(m, sim::calls(), sim::changes());
-  run_view run{m.win98, sim::calls(), sim::changes(), a.shown, owners, unknown};
-  std::fprintf(io.out, "%s", render_summary(run, io.colour).c_str());
+  run_account account =
+      account_of_run({sim::calls(), sim::changes(), sim::marks(), a.shown, sim::restart()});
+  for (const not_known_item &i : find_not_known(m, sim::calls(), sim::changes())) {
+    run_event e = event_of(EVENT_NOT_KNOWN);
+    e.subject = i.subject;
+    e.why = i.why;
+    add_event(account, e);
+  }
+  std::fprintf(io.out, "%s", render_summary(account, owners, io.colour).c_str());
   for (const std::string &leak : sim::leaks())
     std::fprintf(io.out, "Left open by the run: %s\n", leak.c_str());
   if (a.next_answer < o.answers.size()) {
@@ -436,9 +497,15 @@ int uninstall_sim_main(const std::vector<std::string> &args, const rehearsal_io 
                  a.next_answer, extra.c_str());
   }
 
+  // The export is the rehearsal's machine: written before the snapshot after the run is read.
+  bool exported = !export_file || write_export(o, m, export_file, io) == 0;
+  int status = exit_code & 0xFF;
+  if (!o.compare.empty())
+    status = compare_with_after(o, io, before_places, after, account);
+  run_event exit = event_of(EVENT_EXIT);
+  exit.code = static_cast<DWORD>(exit_code);
+  add_event(account, exit);
   bool written =
-      !record_file || write_output(record_file, o.record_file, render_record(run, exit_code), io);
-  if (export_file && write_export(o, m, export_file, io) != 0)
-    return 1;
-  return written ? exit_code & 0xFF : 1;
+      !record_file || write_output(record_file, o.record_file, render_record(account), io);
+  return written && exported ? status : 1;
 }

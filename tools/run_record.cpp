@@ -1,7 +1,9 @@
 // The record of a rehearsal as JSON Lines (see run_record.h).
 #include "tools/run_record.h"
 
+#include "core/hosted/account.h"
 #include "tools/encoding.h"
+#include "tools/error_names.h"
 #include "tools/terminal.h"
 
 #include <cstdio>
@@ -31,53 +33,85 @@ static std::string json_text(const std::string &cp932) {
   return out + "\"";
 }
 
-static std::string box_line(const sim::box &box) {
-  return "{\"event\":\"box\",\"caption\":" + json_text(box.caption) +
-         ",\"text\":" + json_text(box.text) + ",\"type\":" + std::to_string(box.type) +
-         ",\"answer\":" + json_text(answer_label(box.answer)) + "}\n";
+static std::string field(const char *name, const std::string &json) {
+  return std::string(",\"") + name + "\":" + json;
 }
 
-static std::string change_line(const sim::change &c, const std::string &function) {
-  std::string fields;
-  switch (c.kind) {
+static std::string where(const run_event &e) {
+  bool model = e.model >= 0 && e.model < MODEL_COUNT;
+  bool step = e.step >= 0 && e.step < STEP_COUNT;
+  return field("model", model ? std::to_string(e.model) : "null") +
+         field("step", step ? json_text(step_name(e.step)) : "null");
+}
+
+static std::string subject_fields(const run_event &e) {
+  return field("subject kind", json_text(subject_kind_name(e.subject_kind))) +
+         field("subject", json_text(e.subject));
+}
+
+static std::string change_fields(const run_event &e) {
+  switch (e.change) {
   case sim::change::key_deleted:
-    fields = "\"key deleted\",\"key\":" + json_text(c.subject);
-    break;
+    return field("key", json_text(e.subject));
   case sim::change::value_deleted: {
-    size_t slash = c.subject.rfind('\\');
-    fields = "\"value deleted\",\"key\":" + json_text(c.subject.substr(0, slash)) +
-             ",\"value\":" + json_text(c.subject.substr(slash + 1));
-    break;
+    size_t slash = e.subject.rfind('\\');
+    return field("key", json_text(e.subject.substr(0, slash))) +
+           field("value", json_text(e.subject.substr(slash + 1)));
   }
   case sim::change::file_deleted:
-    fields = "\"file deleted\",\"file\":" + json_text(c.subject);
-    break;
   case sim::change::attributes_set:
-    fields = "\"attributes set\",\"file\":" + json_text(c.subject);
-    break;
+  case sim::change::file_deleted_at_restart:
+    return field("file", json_text(e.subject));
   case sim::change::device_removed:
-    fields = "\"device removed\",\"device\":" + json_text(c.subject);
-    break;
+  case sim::change::device_removed_at_restart:
+    return field("device", json_text(e.subject));
   case sim::change::package_removed:
-    fields = "\"package removed\",\"folder\":" + json_text(c.subject);
-    break;
+    return field("folder", json_text(e.subject));
   }
-  return "{\"event\":" + fields + ",\"call\":" + json_text(function) + "}\n";
+  return "";
 }
 
-std::string render_record(const run_view &run, int exit_code) {
-  std::string out;
-  size_t next_box = 0;
-  // Boxes and changes each come in call order; a box goes before the changes of later calls.
-  for (const sim::change &c : run.changes) {
-    for (; next_box < run.boxes.size() && run.boxes[next_box].call < c.call; ++next_box)
-      out += box_line(run.boxes[next_box].box);
-    out += change_line(c, c.call < run.calls.size() ? run.calls[c.call].function : "");
+static std::string event_line(const run_event &e) {
+  const char *name = e.kind == EVENT_CHANGE ? change_kind_name(e.change) : event_kind_names[e.kind];
+  std::string out = "{\"event\":" + json_text(name);
+  switch (e.kind) {
+  case EVENT_BOX:
+    out += field("caption", json_text(e.box.caption)) + field("text", json_text(e.box.text)) +
+           field("type", std::to_string(e.box.type)) +
+           field("answer", json_text(answer_label(e.box.answer))) + where(e);
+    break;
+  case EVENT_CHANGE:
+    out += change_fields(e) + field("call", json_text(e.call)) + where(e);
+    break;
+  case EVENT_FAILURE:
+    out += field("caption", json_text(e.caption)) + field("code", std::to_string(e.code)) +
+           field("code name", json_text(error_name(e.code))) + subject_fields(e) + where(e);
+    break;
+  case EVENT_KEPT:
+    out += subject_fields(e) + field("why", json_text(e.why)) + where(e);
+    break;
+  case EVENT_NOT_KNOWN:
+    out += field("subject", json_text(e.subject)) + field("why", json_text(e.why));
+    break;
+  case EVENT_RESTART:
+    out += field("flags", std::to_string(e.flags)) + where(e);
+    break;
+  case EVENT_COMPARED:
+    out +=
+        field("result", json_text(compare_result_names[e.result])) + subject_fields(e) + where(e);
+    break;
+  case EVENT_EXIT:
+    out += field("code", std::to_string(static_cast<int>(e.code)));
+    break;
+  case EVENT_KIND_COUNT:
+    break;
   }
-  for (; next_box < run.boxes.size(); ++next_box)
-    out += box_line(run.boxes[next_box].box);
-  for (const not_known_item &i : run.not_known)
-    out += "{\"event\":\"not known\",\"subject\":" + json_text(i.subject) +
-           ",\"why\":" + json_text(i.why) + "}\n";
-  return out + "{\"event\":\"exit\",\"code\":" + std::to_string(exit_code) + "}\n";
+  return out + "}\n";
+}
+
+std::string render_record(const run_account &account) {
+  std::string out = "{\"format\":\"uninstall-sim record\",\"version\":3}\n";
+  for (const run_event &e : account.events)
+    out += event_line(e);
+  return out;
 }

@@ -1,137 +1,23 @@
-// The summary of a rehearsal.
-//
-// Attribution. The removal sequence walks the models 0, 1, 2 and runs a fixed series of steps
-// for each, and every step begins with a call that no other step makes at that point:
-//
-//   Windows 2000 family
-//     detection (models 1, 2)  SetupDiGetClassDevsA when no modem class scan precedes it
-//     modem class scan         RegOpenKeyExA of the modem class key
-//     device instances         SetupDiGetClassDevsA after the scan
-//     service keys             RegOpenKeyExA of CurrentControlSet\Services
-//     driver and INF files     GetWindowsDirectoryA after the device or service step
-//     OEM INF copies           SetupOpenInfFileA after the file step
-//   Windows 98 family
-//     detection (models 1, 2)  RegOpenKeyExA of Enum\<the model's hardware id>
-//     Enum entries             the same key again (model 0: its first opening)
-//     serial port entries      RegOpenKeyExA of Enum\Root\Ports
-//     VxD entries              RegOpenKeyExA of System\CurrentControlSet\control\VMM32Files
-//     driver files             GetWindowsDirectoryA after the registry steps
-//
-// Walking sim::calls() once with these openers gives every call its model and step, and each
-// change carries the index of its call. Changes made inside a SetupDiCallClassInstaller call
-// other than the device's own removal are what Windows deleted along with the device.
-//
-// Failures. The uninstaller reports a failed call at once: FormatMessageA with the code, then
-// an error box whose caption names the function ("Function : RegOpenKeyEx()"). The failed
-// call is the latest call of that function, and its subject is the key, file or device.
+// The summary of a rehearsal: a view of its account. Every removal, failure and kept item
+// already carries its model and step; the summary groups them, and tells from the machine as it
+// was before the run whose entry each removed item is.
 #include "tools/summary.h"
 
 #include "core/catalogue.h"
-#include "core/texts.h"
+#include "core/hosted/account.h"
 #include "tools/encoding.h"
 #include "tools/error_names.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
+#include <map>
 #include <unordered_set>
 
 namespace {
 
-enum step_id {
-  step_detection,
-  step_modem_scan,
-  step_devices,
-  step_services,
-  step_nt_files,
-  step_oem_infs,
-  step_enum_entries,
-  step_ports,
-  step_vxd,
-  step_98_files,
-  step_count
-};
-
-const char *const step_names[step_count] = {
-    "detection",    "modem class scan",     "device instances",
-    "service keys", "driver and INF files", "OEM INF copies",
-    "Enum entries", "serial port entries",  "VxD entries",
-    "driver files"};
-
-struct position {
-  int model = -1; // -1: before the first step
-  int step = -1;
-};
-
-// One listed item, the models whose entry it is, and the model whose step removed it.
-struct item {
-  std::string text;
-  unsigned owners = 0;
-  int model = -1;
-};
-
-struct folder_items {
-  std::string folder;
-  std::vector<item> files;
-};
-
-// The changes of one model's step, by kind, each kind in the order it happened.
-struct group {
-  std::vector<item> devices; // a device, then what Windows deleted with it
-  std::vector<item> packages;
-  std::vector<item> keys;
-  std::vector<item> values;
-  std::vector<folder_items> folders;
-  std::unordered_map<std::string, size_t> folder_index;
-  std::vector<item> attributes;
-  size_t last_key_call = static_cast<size_t>(-1);
-  bool used = false;
-};
-
-struct failure {
-  std::string caption;
-  DWORD code;
-  bool has_code;
-  std::string function; // the failed call, "" when the caption names none
-  std::string subject;
-  position where;
-};
-
-struct model_record {
-  bool examined = false;
-  bool removal_ran = false;
-  bool asked = false;
-  int answer = 0;
-  bool changed = false;
-};
-
-struct kept_file {
-  std::string path;
-  position where;
-};
-
-// An OEM INF copy handed to SetupUninstallOEMInfA. The uninstaller deletes the pair itself
-// after every answer but one: Windows refusing because a device that was not removed still
-// uses the copy, which it neither reports nor follows with a deletion.
-struct uninstall_call {
-  std::string name; // the bare name, as passed
-  position where;
-  bool followed = false; // the pair's own deletion came after it
-};
-
-const char hklm[] = "HKEY_LOCAL_MACHINE\\";
 const char modem_class_key[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
 
 } // namespace
-
-// A call's subject below HKEY_LOCAL_MACHINE, without trailing backslashes.
-static std::string below_hklm(const std::string &subject) {
-  std::string out = subject;
-  if (ascii_iequal(out.substr(0, sizeof hklm - 1), hklm))
-    out = out.substr(sizeof hklm - 1);
-  return trim_backslashes(out);
-}
 
 static bool starts_with_path(const std::string &path, const std::string &prefix) {
   return path.size() >= prefix.size() && ascii_iequal(path.substr(0, prefix.size()), prefix) &&
@@ -316,99 +202,64 @@ static unsigned file_owners(const entry_owners &owners, const std::string &path)
   return mask;
 }
 
-// ---- Walking the calls ------------------------------------------------------------------
-
-static bool opens(const sim::call &c, const std::string &key) {
-  return c.function == "RegOpenKeyExA" && ascii_iequal(below_hklm(c.subject), key);
-}
-
-static void next_nt_position(const sim::call &c, position &p) {
-  if (opens(c, modem_class_key)) {
-    // Model 0 starts here at once; models 1 and 2 after their detection.
-    p.model = p.step == step_detection ? p.model : p.model + 1;
-    p.step = step_modem_scan;
-  } else if (c.function == "SetupDiGetClassDevsA") {
-    if (p.step == step_modem_scan) {
-      p.step = step_devices;
-    } else {
-      p.model = p.model < 1 ? 1 : p.model + 1;
-      p.step = step_detection;
-    }
-  } else if (opens(c, "SYSTEM\\CurrentControlSet\\Services") && p.step == step_devices) {
-    p.step = step_services;
-  } else if (c.function == "GetWindowsDirectoryA" &&
-             (p.step == step_devices || p.step == step_services)) {
-    p.step = step_nt_files;
-  } else if (c.function == "SetupOpenInfFileA" && p.step == step_nt_files) {
-    p.step = step_oem_infs;
-  }
-}
-
-static void next_win98_position(const sim::call &c, position &p) {
-  if (c.function != "RegOpenKeyExA" && c.function != "GetWindowsDirectoryA")
-    return;
-  for (int model = 0; model < MODEL_COUNT; ++model)
-    if (opens(c, std::string("Enum\\") + model_hardware_id(model))) {
-      bool removal = (p.step == step_detection && p.model == model) || (model == 0 && p.model < 0);
-      p.model = model;
-      p.step = removal ? step_enum_entries : step_detection;
-      return;
-    }
-  bool registry = p.step == step_enum_entries || p.step == step_ports || p.step == step_vxd;
-  if (opens(c, "Enum\\Root\\Ports") && p.step == step_enum_entries)
-    p.step = step_ports;
-  else if (opens(c, "System\\CurrentControlSet\\control\\VMM32Files") && registry)
-    p.step = step_vxd;
-  else if (c.function == "GetWindowsDirectoryA" && registry)
-    p.step = step_98_files;
-}
-
-// The function a report's caption names: "Function : RegOpenKeyEx()" is RegOpenKeyExA, and
-// "Function : CallClassInstaller()" SetupDiCallClassInstaller.
-static std::string captioned_function(const std::string &caption,
-                                      const std::unordered_map<std::string, size_t> &last_call) {
-  static const char prefix[] = "Function : ";
-  if (caption.compare(0, sizeof prefix - 1, prefix) != 0)
-    return "";
-  std::string name = caption.substr(sizeof prefix - 1);
-  if (name.size() > 2 && name.compare(name.size() - 2, 2, "()") == 0)
-    name.resize(name.size() - 2);
-  size_t latest = 0;
-  std::string found;
-  for (const std::string &candidate :
-       {name, name + "A", "SetupDi" + name, "SetupDi" + name + "A"}) {
-    auto it = last_call.find(candidate);
-    if (it != last_call.end() && (found.empty() || it->second > latest)) {
-      found = candidate;
-      latest = it->second;
-    }
-  }
-  return found;
-}
-
-static bool is_question(const sim::box &box, int model) {
-  return box.text == std::string(model_display_name(model)) + text_installed_question_suffix;
-}
+// ---- Gathering ------------------------------------------------------------------------
 
 namespace {
 
-// Everything the summary shows, gathered in one pass.
+// One listed item, the models whose entry it is, and the model whose step removed it.
+struct item {
+  std::string text;
+  unsigned owners = 0;
+  int model = -1;
+};
+
+struct folder_items {
+  std::string folder;
+  std::vector<item> files;
+};
+
+// The removals of one model's step, by kind, each kind in the order it happened.
+struct group {
+  std::vector<item> devices; // a device, then what Windows deleted with it
+  std::vector<item> packages;
+  std::vector<item> keys;
+  std::vector<item> values;
+  std::vector<folder_items> folders;
+  std::unordered_map<std::string, size_t> folder_index;
+  std::vector<folder_items> restart_folders; // files in use, deleted at the next restart
+  std::unordered_map<std::string, size_t> restart_folder_index;
+  std::string subtree; // the last key deleted whole with its subtree (Windows 98)
+};
+
+// What became of a model, counted over its steps.
+struct model_record {
+  unsigned steps = 0;
+  bool asked = false;
+  int answer = 0;
+  int removed = 0; // removals, not attribute resets
+  int failures = 0;
+  int kept = 0;
+};
+
+// Everything the summary shows, gathered in one pass over the events.
 struct summary_state {
-  const run_view &run;
-  group groups[MODEL_COUNT + 1][step_count]; // the last row: before the first step
+  const entry_owners &owners;
+  // The groups by model (-1: none) and step, in the order their first removal happened.
+  std::map<std::pair<int, int>, size_t> group_index;
+  std::vector<std::pair<std::pair<int, int>, group>> groups;
   model_record models[MODEL_COUNT];
-  std::vector<failure> failures;
-  std::vector<kept_file> attributes;
-  std::vector<uninstall_call> uninstalls;
-  std::unordered_set<std::string> deleted_files; // upper-cased
+  std::vector<const run_event *> failures;
+  std::vector<const run_event *> kept;
+  std::vector<const run_event *> not_known;
+  int removed = 0;
+  bool changed = false;    // attribute resets included
+  bool at_restart = false; // Windows finishes part of the removal at the next restart
 };
 
 } // namespace
 
-static group &group_of(summary_state &s, const position &p) {
-  group &g = p.model < 0 ? s.groups[MODEL_COUNT][0] : s.groups[p.model][p.step];
-  g.used = true;
-  return g;
+static bool in_model(const run_event &e) {
+  return e.model >= 0 && e.model < MODEL_COUNT;
 }
 
 static std::string folder_of(const std::string &path) {
@@ -416,110 +267,113 @@ static std::string folder_of(const std::string &path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-static void take_change(summary_state &s, const sim::change &c, const position &p) {
-  group &g = group_of(s, p);
-  const std::string &function = s.run.calls[c.call].function;
-  if (p.model >= 0 && p.step != step_detection)
-    s.models[p.model].changed = true;
-  switch (c.kind) {
+// A file listed under its folder, the folders in the order they first appear.
+static void add_file(std::vector<folder_items> &folders,
+                     std::unordered_map<std::string, size_t> &index, const std::string &path,
+                     unsigned owners, int model) {
+  std::string folder = folder_of(path);
+  auto it = index.find(ascii_upper(folder));
+  if (it == index.end()) {
+    it = index.emplace(ascii_upper(folder), folders.size()).first;
+    folders.push_back(folder_items{folder, {}});
+  }
+  folders[it->second].files.push_back(
+      item{display_utf8(path.substr(folder.size())), owners, model});
+}
+
+static void take_change(summary_state &s, const run_event &e) {
+  s.changed = true;
+  if (e.change == sim::change::attributes_set)
+    return;
+  ++s.removed;
+  if (in_model(e))
+    ++s.models[e.model].removed;
+  auto at = s.group_index.emplace(std::make_pair(e.model, e.step), s.groups.size());
+  if (at.second)
+    s.groups.push_back({at.first->first, group()});
+  group &g = s.groups[at.first->second].second;
+  switch (e.change) {
   case sim::change::device_removed:
-    g.devices.push_back(item{display_utf8(c.subject)});
+    g.devices.push_back(item{display_utf8(e.subject)});
+    break;
+  case sim::change::device_removed_at_restart:
+    g.devices.push_back(item{display_utf8(e.subject) +
+                             "  (Windows could not stop it: it finishes the removal at the "
+                             "restart it asked for)"});
+    s.at_restart = true;
     break;
   case sim::change::key_deleted:
-    if (function == "SetupDiCallClassInstaller") {
-      g.devices.push_back(item{"  with it Windows deleted " + display_utf8(c.subject)});
+    if (e.call == "SetupDiCallClassInstaller") {
+      g.devices.push_back(item{"  with it Windows deleted " + display_utf8(e.subject)});
     } else {
-      // Further keys of one call are the subtree that a Windows 98 RegDeleteKeyA took along.
-      bool subkey = g.last_key_call == c.call;
-      g.keys.push_back(item{(subkey ? "    " : "") + display_utf8(c.subject),
-                            key_owners(s.run.owners, below_hklm(c.subject)), p.model});
-      g.last_key_call = c.call;
+      // A key below the one deleted just before is of the subtree that a Windows 98
+      // RegDeleteKeyA took along; on NT a key with subkeys cannot be deleted.
+      bool below = !g.subtree.empty() && e.subject.size() > g.subtree.size() &&
+                   e.subject[g.subtree.size()] == '\\' &&
+                   ascii_iequal(e.subject.substr(0, g.subtree.size()), g.subtree);
+      if (!below)
+        g.subtree = e.subject;
+      g.keys.push_back(item{(below ? "    " : "") + display_utf8(e.subject),
+                            key_owners(s.owners, below_hklm(e.subject)), e.model});
     }
     break;
   case sim::change::value_deleted: {
-    size_t slash = c.subject.rfind('\\');
-    g.values.push_back(item{display_utf8(c.subject.substr(0, slash)) + "  value \"" +
-                                display_utf8(c.subject.substr(slash + 1)) + "\"",
-                            value_owners(s.run.owners, below_hklm(c.subject)), p.model});
+    size_t slash = e.subject.rfind('\\');
+    g.values.push_back(item{display_utf8(e.subject.substr(0, slash)) + "  value \"" +
+                                display_utf8(e.subject.substr(slash + 1)) + "\"",
+                            value_owners(s.owners, below_hklm(e.subject)), e.model});
     break;
   }
-  case sim::change::file_deleted: {
-    std::string folder = folder_of(c.subject);
-    auto it = g.folder_index.find(ascii_upper(folder));
-    if (it == g.folder_index.end()) {
-      it = g.folder_index.emplace(ascii_upper(folder), g.folders.size()).first;
-      g.folders.push_back(folder_items{folder, {}});
-    }
-    g.folders[it->second].files.push_back(item{display_utf8(c.subject.substr(folder.size())),
-                                               file_owners(s.run.owners, c.subject), p.model});
-    s.deleted_files.insert(ascii_upper(c.subject));
+  case sim::change::file_deleted:
+    add_file(g.folders, g.folder_index, e.subject, file_owners(s.owners, e.subject), e.model);
+    break;
+  case sim::change::file_deleted_at_restart:
+    add_file(g.restart_folders, g.restart_folder_index, e.subject, file_owners(s.owners, e.subject),
+             e.model);
+    s.at_restart = true;
+    break;
+  case sim::change::package_removed: {
+    auto it = s.owners.packages.find(ascii_upper(e.subject));
+    g.packages.push_back(
+        item{display_utf8(e.subject), it == s.owners.packages.end() ? 0 : it->second, e.model});
     break;
   }
   case sim::change::attributes_set:
-    s.attributes.push_back(kept_file{c.subject, p});
     break;
-  case sim::change::package_removed: {
-    auto it = s.run.owners.packages.find(ascii_upper(c.subject));
-    g.packages.push_back(
-        item{display_utf8(c.subject), it == s.run.owners.packages.end() ? 0 : it->second, p.model});
-    break;
-  }
   }
 }
 
-static void take_box(summary_state &s, const sim::box &box, const position &p,
-                     const std::unordered_map<std::string, size_t> &last_call,
-                     const std::string &last_code) {
+static void gather(summary_state &s, const run_account &account) {
   for (int model = 0; model < MODEL_COUNT; ++model)
-    if (is_question(box, model)) {
-      s.models[model].asked = true;
-      s.models[model].answer = box.answer;
+    s.models[model].steps = account.steps_begun[model];
+  for (const run_event &e : account.events) {
+    switch (e.kind) {
+    case EVENT_CHANGE:
+      take_change(s, e);
+      break;
+    case EVENT_BOX:
+      // The box of a model's question step is the question.
+      if (in_model(e) && e.step == STEP_QUESTION && !s.models[e.model].asked) {
+        s.models[e.model].asked = true;
+        s.models[e.model].answer = e.box.answer;
+      }
+      break;
+    case EVENT_FAILURE:
+      s.failures.push_back(&e);
+      if (in_model(e))
+        ++s.models[e.model].failures;
+      break;
+    case EVENT_KEPT:
+      s.kept.push_back(&e);
+      if (in_model(e))
+        ++s.models[e.model].kept;
+      break;
+    case EVENT_NOT_KNOWN:
+      s.not_known.push_back(&e);
+      break;
+    default:
+      break;
     }
-  if ((box.type & 0xF0) != MB_ICONERROR || box.caption.compare(0, 11, "Function : ") != 0)
-    return;
-  failure f;
-  f.caption = box.caption;
-  f.has_code = !last_code.empty();
-  f.code = f.has_code ? static_cast<DWORD>(std::strtoul(last_code.c_str(), nullptr, 10)) : 0;
-  f.function = captioned_function(box.caption, last_call);
-  if (!f.function.empty())
-    f.subject = s.run.calls[last_call.at(f.function)].subject;
-  f.where = p;
-  s.failures.push_back(f);
-}
-
-static void walk(summary_state &s) {
-  const run_view &run = s.run;
-  std::unordered_map<std::string, size_t> last_call;
-  std::string last_code;
-  position p;
-  size_t next_change = 0, next_box = 0;
-  for (size_t i = 0; i < run.calls.size(); ++i) {
-    const sim::call &c = run.calls[i];
-    if (run.win98)
-      next_win98_position(c, p);
-    else
-      next_nt_position(c, p);
-    if (p.model >= 0) {
-      s.models[p.model].examined = true;
-      if (p.step != step_detection)
-        s.models[p.model].removal_ran = true;
-    }
-    if (c.function == "SetupUninstallOEMInfA")
-      s.uninstalls.push_back(uninstall_call{c.subject, p});
-    else if (c.function == "SetFileAttributesA" && !s.uninstalls.empty() &&
-             s.uninstalls.back().where.model == p.model &&
-             s.uninstalls.back().where.step == p.step &&
-             ends_with_name(c.subject, s.uninstalls.back().name.c_str()))
-      s.uninstalls.back().followed = true;
-    if (c.function == "FormatMessageA")
-      last_code = c.subject;
-    else if (c.function != "MessageBoxA")
-      last_call[c.function] = i;
-    for (; next_change < run.changes.size() && run.changes[next_change].call <= i; ++next_change)
-      take_change(s, run.changes[next_change], p);
-    for (; next_box < run.boxes.size() && run.boxes[next_box].call <= i; ++next_box)
-      take_box(s, run.boxes[next_box].box, p, last_call, last_code);
   }
 }
 
@@ -533,24 +387,42 @@ static std::string paint(bool colour, const char *code, const std::string &text)
   return colour ? code + text + plain : text;
 }
 
-static std::string model_outcome(const model_record &m) {
-  if (m.removal_ran)
-    return m.changed ? "removed" : "its steps ran and found nothing of it";
-  if (m.asked && m.answer != IDOK)
-    return "declined at its question; its entries were kept";
-  if (m.examined)
-    return "not found, passed over without a question";
-  return "not examined";
-}
-
-static std::string place(const position &p) {
-  if (p.model < 0)
-    return "the start, before any model's steps";
-  return std::string(model_display_name(p.model)) + ", " + step_names[p.step];
+static std::string count(int n, const char *one, const char *many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 static bool declined(const model_record &m) {
-  return m.asked && m.answer != IDOK && !m.removal_ran;
+  return m.asked && m.answer != IDOK;
+}
+
+static bool removal_ran(const model_record &m) {
+  for (int step = 0; step < STEP_COUNT; ++step)
+    if ((m.steps & (1u << step)) && is_removal_step(step))
+      return true;
+  return false;
+}
+
+// "removed" only when its steps removed something and nothing failed or stayed.
+static std::string model_outcome(const model_record &m) {
+  std::string counts =
+      " (" + count(m.failures, "failure", "failures") + ", " + std::to_string(m.kept) + " kept)";
+  if (declined(m))
+    return "declined";
+  if (removal_ran(m)) {
+    if (m.failures == 0 && m.kept == 0)
+      return m.removed ? "removed" : "not found";
+    return (m.removed ? "removed in part" : "not removed") + counts;
+  }
+  if (m.steps)
+    return m.failures ? "not found" + counts : "not found";
+  return "not examined";
+}
+
+static std::string place(int model, int step) {
+  if (model < 0 || model >= MODEL_COUNT)
+    return step == STEP_CLOSING ? "the closing, after every model's steps"
+                                : "the start, before any model's steps";
+  return std::string(model_display_name(model)) + ", " + step_name(step);
 }
 
 static std::string model_names(const summary_state &s, unsigned models) {
@@ -592,27 +464,14 @@ static void render_group(const summary_state &s, const group &g, std::string &ou
   list(s, out, "registry values deleted", g.values, "    ");
   for (const folder_items &f : g.folders)
     list(s, out, ("files deleted in " + display_utf8(f.folder)).c_str(), f.files, "    ");
+  for (const folder_items &f : g.restart_folders)
+    list(s, out, ("files in use, deleted at restart in " + display_utf8(f.folder)).c_str(), f.files,
+         "    ");
 }
 
-static const char *subject_word(const std::string &function) {
-  if (function.compare(0, 3, "Reg") == 0)
-    return "key ";
-  if (function == "DeleteFileA" || function == "SetFileAttributesA")
-    return "file ";
-  if (function.compare(0, 7, "SetupDi") == 0)
-    return "device ";
-  if (function.compare(0, 5, "Setup") == 0)
-    return "INF ";
-  if (function == "LoadLibraryA" || function == "FreeLibrary")
-    return "module ";
-  if (function == "GetProcAddress")
-    return "function ";
-  return "";
-}
-
-static bool is_removal(const std::string &function) {
-  return function == "DeleteFileA" || function == "RegDeleteKeyA" ||
-         function == "RegDeleteValueA" || function == "SetupDiCallClassInstaller";
+static std::string subject_text(const run_event &e) {
+  std::string kind = subject_kind_name(e.subject_kind);
+  return (kind.empty() ? "" : kind + " ") + display_utf8(e.subject);
 }
 
 static void render_failures(const summary_state &s, bool colour, std::string &out) {
@@ -622,53 +481,32 @@ static void render_failures(const summary_state &s, bool colour, std::string &ou
          paint(colour, cyan,
                "Failures the uninstaller reported (" + std::to_string(s.failures.size()) + "):") +
          "\n";
-  for (const failure &f : s.failures) {
-    out += "  \"" + display_utf8(f.caption) +
-           "\": " + (f.has_code ? describe_error(f.code) : std::string("no code")) + "\n";
-    if (!f.subject.empty())
-      out += "      " + std::string(subject_word(f.function)) + display_utf8(f.subject) + "\n";
-    out += "      during " + place(f.where) + "\n";
+  for (const run_event *f : s.failures) {
+    out += "  \"" + display_utf8(f->caption) + "\": " + describe_error(f->code) + "\n";
+    if (!f->subject.empty())
+      out += "      " + subject_text(*f) + "\n";
+    out += "      during " + place(f->model, f->step) + "\n";
   }
+}
+
+// A kept OEM INF copy names the driver package it was published from, which stays with it.
+static std::string package_note(const summary_state &s, const run_event &e) {
+  std::string name = ascii_upper(e.subject.substr(e.subject.rfind('\\') + 1));
+  auto package = s.owners.package_folders.find(name);
+  return package == s.owners.package_folders.end()
+             ? std::string()
+             : " and its driver package " + display_utf8(package->second);
 }
 
 static void render_kept(const summary_state &s, bool colour, std::string &out) {
   std::vector<std::string> lines;
-  std::unordered_set<std::string> listed; // a file whose removal failed is listed as such
-  for (const failure &f : s.failures)
-    if (is_removal(f.function))
-      listed.insert(ascii_upper(f.subject));
-  for (const kept_file &k : s.attributes)
-    if (!s.deleted_files.count(ascii_upper(k.path)) && listed.insert(ascii_upper(k.path)).second)
-      lines.push_back(display_utf8(k.path) + "  (attributes set to normal during " +
-                      place(k.where) + ")");
-  for (const failure &f : s.failures)
-    if (is_removal(f.function) && !f.subject.empty())
-      lines.push_back(subject_word(f.function) + display_utf8(f.subject) +
-                      "  (its removal failed)");
-  // A copy refused for every model that tried is listed once; one that a later model's step
-  // uninstalled is gone and not listed.
-  std::unordered_set<std::string> gone;
-  for (const std::string &path : s.deleted_files)
-    gone.insert(path.substr(path.rfind('\\') + 1));
-  for (const uninstall_call &u : s.uninstalls) {
-    std::string name = ascii_upper(u.name);
-    if (u.followed || gone.count(name) || !listed.insert(name).second)
-      continue;
-    auto package = s.run.owners.package_folders.find(name);
-    lines.push_back("INF " + display_utf8(u.name) + " with its PNF" +
-                    (package == s.run.owners.package_folders.end()
-                         ? std::string()
-                         : " and its driver package " + display_utf8(package->second)) +
-                    "  (a device that was not removed still uses it: Windows refused to "
-                    "uninstall it during " +
-                    place(u.where) + ")");
-  }
-  for (int model = 0; model < MODEL_COUNT; ++model) {
-    const model_record &m = s.models[model];
-    if (declined(m))
+  for (const run_event *k : s.kept)
+    lines.push_back(subject_text(*k) + package_note(s, *k) + "  (" + k->why + " during " +
+                    place(k->model, k->step) + ")");
+  for (int model = 0; model < MODEL_COUNT; ++model)
+    if (declined(s.models[model]))
       lines.push_back(std::string("the entries of ") + model_display_name(model) +
                       " (declined); any that another model's rule removed are flagged above");
-  }
   if (lines.empty())
     return;
   out += "\n" + paint(colour, cyan, "Kept:") + "\n";
@@ -677,49 +515,50 @@ static void render_kept(const summary_state &s, bool colour, std::string &out) {
 }
 
 // What the run used that the snapshot could not show, by reason.
-static void render_not_known(const run_view &run, bool colour, std::string &out) {
-  if (run.not_known.empty())
+static void render_not_known(const summary_state &s, bool colour, std::string &out) {
+  if (s.not_known.empty())
     return;
   out += "\n" + paint(colour, cyan, "Not known (the snapshot cannot show it):") + "\n";
   std::vector<std::string> reasons;
-  for (const not_known_item &i : run.not_known)
-    if (std::find(reasons.begin(), reasons.end(), i.why) == reasons.end())
-      reasons.push_back(i.why);
+  for (const run_event *i : s.not_known)
+    if (std::find(reasons.begin(), reasons.end(), i->why) == reasons.end())
+      reasons.push_back(i->why);
   for (const std::string &why : reasons) {
     out += "  " + why + ":\n";
-    for (const not_known_item &i : run.not_known)
-      if (i.why == why)
-        out += "    " + display_utf8(i.subject) + "\n";
+    for (const run_event *i : s.not_known)
+      if (i->why == why)
+        out += "    " + display_utf8(i->subject) + "\n";
   }
 }
 
-std::string render_summary(const run_view &run, bool colour) {
-  summary_state s{run, {}, {}, {}, {}, {}, {}};
-  walk(s);
-  std::string out = paint(colour, cyan, "Models:") + "\n";
+std::string render_summary(const run_account &account, const entry_owners &owners, bool colour) {
+  summary_state s{owners, {}, {}, {}, {}, {}, {}, 0, false, false};
+  gather(s, account);
+  std::string out =
+      paint(colour, bold,
+            "Totals: " + std::to_string(s.removed) + " removed, " + std::to_string(s.kept.size()) +
+                " kept, " + std::to_string(s.failures.size()) + " failed, " +
+                std::to_string(s.not_known.size()) + " not known") +
+      "\n\n" + paint(colour, cyan, "Models:") + "\n";
   for (int model = 0; model < MODEL_COUNT; ++model)
     out += std::string("  ") + model_display_name(model) + " (model " + std::to_string(model) +
            "): " + model_outcome(s.models[model]) + "\n";
   out += "\n";
   std::string removals;
-  for (int model = 0; model <= MODEL_COUNT; ++model)
-    for (int step = 0; step < step_count; ++step) {
-      const group &g = s.groups[model][step];
-      if (!g.used || (g.devices.empty() && g.packages.empty() && g.keys.empty() &&
-                      g.values.empty() && g.folders.empty()))
-        continue;
-      position p{model < MODEL_COUNT ? model : -1, step};
-      removals += paint(colour, cyan, place(p) + ":") + "\n";
-      render_group(s, g, removals);
-    }
-  if (run.changes.empty())
+  for (const auto &entry : s.groups) {
+    removals += paint(colour, cyan, place(entry.first.first, entry.first.second) + ":") + "\n";
+    render_group(s, entry.second, removals);
+  }
+  if (!s.changed)
     out += "Nothing on the machine was changed.\n";
   else if (removals.empty())
     out += "Nothing on the machine was removed.\n";
   else
     out += paint(colour, bold, "What the run removed, by model and step:") + "\n" + removals;
+  if (s.at_restart)
+    out += "\nWindows finishes part of the removal only at the next restart (marked above).\n";
   render_failures(s, colour, out);
   render_kept(s, colour, out);
-  render_not_known(run, colour, out);
+  render_not_known(s, colour, out);
   return out;
 }

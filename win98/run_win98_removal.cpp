@@ -1,6 +1,7 @@
 // The Windows 98 removal sequence: binds the registry and file functions, then for models 0, 1
 // and 2 decides whether the model is present and wanted, runs the registry step and the file
 // step, and tells the user when nothing of a processed model was found.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -23,6 +24,7 @@ int confirm_win98_model(int model) {
   // Model 0 is the one the consent box named: it is removed without a question.
   if (model == 0)
     return 1;
+  mark_step(model, STEP_DETECTION);
   int registry_found = enum_key_present(model);
   // The file probe runs also when the key was found: it reports a folder that cannot be read.
   int files_found = win98_files_present(model);
@@ -42,5 +44,6 @@ int run_win98_removal() {
       continue;
     show_not_installed_notice(model);
   }
+  mark_step(MODEL_NONE, STEP_CLOSING);
   return unbind_win98_functions();
 }

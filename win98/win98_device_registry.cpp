@@ -2,6 +2,7 @@
 // port instances under "Enum\Root\Ports" that describe it, and the driver keys under the class
 // branch that their "Driver" values name. Windows 98's RegDeleteKeyA takes a key with its whole
 // subtree, so every key path deleted here is checked to name exactly the key meant.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -63,12 +64,14 @@ void remove_win98_registry(int model) {
 
 // Opens `path` below HKEY_LOCAL_MACHINE, hands it to `walk`, then flushes and closes it: 1
 // with the walk's outcome in *outcome. 0 when the key does not open (nothing is said; the
-// outcome is then `absent`) or cannot be closed (reported; the failure mark).
-static int walk_key(const char *path, int absent, int model, int (*walk)(int model, HKEY key),
-                    int *outcome) {
-  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path);
+// outcome is then `absent` for a key that is not there, `unopened` for any other failure) or
+// cannot be closed (reported; the failure mark).
+static int walk_key(const char *path, int absent, int unopened, int model,
+                    int (*walk)(int model, HKEY key), int *outcome) {
+  LONG error = ERROR_SUCCESS;
+  HKEY key = open_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, &error);
   if (!key) {
-    *outcome = absent;
+    *outcome = error == ERROR_FILE_NOT_FOUND ? absent : unopened;
     return 0;
   }
   *outcome = walk(model, key);
@@ -83,6 +86,7 @@ static int walk_device_instances(int, HKEY device_key) {
 }
 
 int remove_device_enum_key(int model) {
+  mark_step(model, STEP_ENUM_ENTRIES);
   // An empty hardware id would name the whole Enum branch.
   char path[NAME_SIZE] = "";
   if (model_hardware_id(model)[0] == 0 || !append_text(path, sizeof path, enum_prefix) ||
@@ -90,7 +94,7 @@ int remove_device_enum_key(int model) {
     return STATUS_NONE;
   // The instance keys go with the hardware-id key, whatever the walk found.
   int outcome;
-  if (walk_key(path, STATUS_NONE, model, walk_device_instances, &outcome) &&
+  if (walk_key(path, STATUS_NONE, STATUS_NONE, model, walk_device_instances, &outcome) &&
       !delete_key(win98_advapi32_table, HKEY_LOCAL_MACHINE, path))
     return STATUS_FAILED;
   return outcome;
@@ -115,8 +119,13 @@ int delete_driver_class_keys(HKEY device_key) {
 }
 
 int remove_port_entries(int model) {
+  mark_step(model, STEP_PORT_ENTRIES);
+  // Setup puts the serial ports it finds under Enum\BIOS or Enum\Root\*PNP0500; the Ports key
+  // exists only once a port was installed by hand or by a driver such as ours. Its absence is
+  // nothing found. Any other failure to open it leaves the port entries unexamined: the
+  // failure mark.
   int outcome;
-  walk_key(ports_path, STATUS_FAILED, model, scan_port_instances, &outcome);
+  walk_key(ports_path, STATUS_NONE, STATUS_FAILED, model, scan_port_instances, &outcome);
   return outcome;
 }
 
@@ -142,7 +151,7 @@ int scan_port_instances(int model, HKEY ports_key) {
     int drivers = found ? delete_named_driver_keys(instance, 1) : STATUS_NONE;
     // The port instance keys are closed through the linked RegCloseKey. The key is closed
     // also when a driver key could not be deleted, so that no handle outlives the walk.
-    if (!key_closed(RegCloseKey(instance)) || drivers == STATUS_FAILED)
+    if (!key_closed(RegCloseKey(instance), instance) || drivers == STATUS_FAILED)
       return STATUS_FAILED;
     if (drivers == STATUS_REMOVED)
       outcome = STATUS_REMOVED;

@@ -1,5 +1,6 @@
 // The four registry entries of a model's two VxD drivers on Windows 98: the VMM32Files values
 // named after the VxD files and the service keys under the VxD branch.
+#include "core/account.h"
 #include "core/binding.h"
 #include "core/catalogue.h"
 #include "core/cp932.h"
@@ -24,6 +25,7 @@ static int delete_vxd_key(const char *vxd_name) {
 }
 
 int remove_vxd_entries(int model) {
+  mark_step(model, STEP_VXD_ENTRIES);
   int outcome = STATUS_NONE;
   HKEY key =
       open_key_reported(win98_advapi32_table, HKEY_LOCAL_MACHINE, vmm32files_path, KEY_WRITE);

@@ -28,6 +28,7 @@ void reset_process_state() {
   hosted_edition = EDITION_64_BIT;
   run_mode = 0;
   run_option_flag = 0;
+  run_restart_pending = 0;
   for (auto &row : model_status)
     for (int &flag : row)
       flag = 0;
