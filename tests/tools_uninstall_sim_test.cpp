@@ -45,13 +45,30 @@ std::set<std::string> upper_lines(const std::set<std::string> &lines) {
   return out;
 }
 
-// Whatever of the machine `clean` was on the machine survived the run. Names are compared
-// without regard to letter case, as Windows compares them: the clean machine may spell the
-// other hardware's ids as another version does.
-void expect_other_hardware_intact(const char *clean) {
+// A built-in machine's Windows folder as the upper-cased dumps write it ("C:\X5CWINNT").
+std::string dumped_windows_folder(const char *name) {
+  machine_description machine;
+  load_error error;
+  EXPECT_TRUE(read_machine_text(find_builtin_machine(name)->text, name, "", machine, error));
+  std::string out;
+  for (char c : windows_directory(machine))
+    out += c == '\\' ? std::string("\\X5C") : std::string(1, static_cast<char>(toupper(c)));
+  return out;
+}
+
+// Whatever of the machine `clean` was on the machine `name` survived the run. Names are
+// compared without regard to letter case, as Windows compares them: the clean machine may
+// spell the other hardware's ids as another version does, and its Windows folder may be
+// another version's (C:\WINNT on Windows 2000, C:\Windows on Vista and later).
+void expect_other_hardware_intact(const char *name, const char *clean) {
   std::set<std::string> now = upper_lines(lines(registry_dump() + files_and_devices_dump()));
-  for (const std::string &line : upper_lines(machine_state(clean)))
+  const std::string from = "FILE " + dumped_windows_folder(clean);
+  const std::string to = "FILE " + dumped_windows_folder(name);
+  for (std::string line : upper_lines(machine_state(clean))) {
+    if (line.compare(0, from.size(), from) == 0)
+      line.replace(0, from.size(), to);
     EXPECT_TRUE(now.count(line)) << "removed: " << line;
+  }
 }
 
 std::string read_file(const std::string &path) {
@@ -116,7 +133,7 @@ TEST(uninstall_sim, built_in_machines_run_to_the_end) {
     EXPECT_TRUE(sim::leaks().empty());
     EXPECT_EQ(run.out.find("Left open"), std::string::npos);
     if (r.clean)
-      expect_other_hardware_intact(r.clean);
+      expect_other_hardware_intact(r.machine, r.clean);
   }
 }
 
@@ -146,9 +163,9 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
             "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\\Enum\n"
             "    HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Q40PUCOM\n"
             "QuendalQ40 PRO For USB, driver and INF files:\n"
-            "  files deleted in C:\\WINDOWS\\system32\\drivers\\:\n"
+            "  files deleted in C:\\WINNT\\system32\\drivers\\:\n"
             "    Q40PUCOM.SYS\n"
-            "  files deleted in C:\\WINDOWS\\inf\\:\n"
+            "  files deleted in C:\\WINNT\\inf\\:\n"
             "    MDMKORT3.INF\n"
             "    MDMKORT3.PNF\n"
             "    oem3.inf\n"
@@ -175,7 +192,7 @@ TEST(uninstall_sim, summary_of_the_default_machine_lists_exactly_what_was_remove
 // model 0's steps run: no failure; accepted, model 1's steps take the copy and its package;
 // declined, the copy is kept, and the summary says why.
 TEST(uninstall_sim, summary_shows_driver_packages_removed_and_kept_for_a_device) {
-  const std::string package = "C:\\WINDOWS\\system32\\DriverStore\\FileRepository\\"
+  const std::string package = "C:\\Windows\\system32\\DriverStore\\FileRepository\\"
                               "q40pusb.inf_x86_neutral_3f2a1c0d4b5e6f70";
   const std::string removed = "  driver packages removed from the store:\n    " + package;
   sim_run run = run_uninstall_sim({"--machine", "win7", "--complete"});
@@ -190,7 +207,7 @@ registry
   "InfPath"="oem3.inf"
 device USB\VID_1E7A&PID_0030\5&1a2b3c4d&0&2 USB\VID_1E7A&PID_0030&REV_0100 USB\VID_1E7A&PID_0030 driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0002
 )";
-  const std::string kept = "file C:\\WINDOWS\\inf\\oem3.inf and its driver package " + package +
+  const std::string kept = "file C:\\Windows\\inf\\oem3.inf and its driver package " + package +
                            "  (a device that was not removed still uses it: Windows refused to "
                            "uninstall it during QuendalQ40 PRO For USB, driver and INF files)";
   for (const char *answer : {"ok,ok,cancel", "ok,cancel,cancel"}) {
@@ -203,7 +220,7 @@ device USB\VID_1E7A&PID_0030\5&1a2b3c4d&0&2 USB\VID_1E7A&PID_0030&REV_0100 USB\V
     EXPECT_EQ(run.out.find("QuendalQ-40 For USB, driver and INF files:\n") != std::string::npos,
               accepted);
     EXPECT_EQ(run.out.find(removed) != std::string::npos, accepted);
-    EXPECT_EQ(sim::file_exists("C:\\WINDOWS\\inf\\oem3.inf"), !accepted);
+    EXPECT_EQ(sim::file_exists("C:\\Windows\\inf\\oem3.inf"), !accepted);
   }
 }
 

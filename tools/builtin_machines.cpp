@@ -88,18 +88,27 @@ registry
 )";
 
 static const char win2000_other_files[] = R"(
-file C:\WINDOWS\system32\drivers\serial.sys
-file C:\WINDOWS\system32\drivers\modem.sys
-file C:\WINDOWS\inf\mdmgen.inf
-file C:\WINDOWS\inf\mdmgen.PNF
+file %WINDIR%\system32\drivers\serial.sys
+file %WINDIR%\system32\drivers\modem.sys
+file %WINDIR%\inf\mdmgen.inf
+file %WINDIR%\inf\mdmgen.PNF
 inf oem1.inf
   [Version]
   Signature="$Windows NT$"
   Class=Modem
   [USBTA]
   "Other Vendor USB Modem" = USB_TA,USB\Vid_0ABC&Pid_0001
-file C:\WINDOWS\inf\oem1.PNF
+file %WINDIR%\inf\oem1.PNF
 )";
+
+// A Windows 2000-family machine with its Windows folder: Windows 2000 Setup makes C:\WINNT, XP
+// C:\WINDOWS, Vista and later C:\Windows. The files of `text` are written below %WINDIR%.
+static std::string nt_machine(const char *platform, const std::string &windir, std::string text) {
+  for (size_t at = 0; (at = text.find("%WINDIR%", at)) != std::string::npos; at += windir.size())
+    text.replace(at, 8, windir);
+  return platform +
+         ("windows-directory " + windir + "\nsystem-directory " + windir + "\\system32\n") + text;
+}
 
 static std::string win2000_other_hardware(const usb_spelling &ids, bool second_control_set) {
   return std::string(second_control_set ? two_control_sets : one_control_set) +
@@ -150,9 +159,9 @@ registry
 device )" +
          instance + " " + ids.model0_rev + " " + ids.model0 +
          R"( driver={4D36E96D-E325-11CE-BFC1-08002BE10318}\0001 )" + m.device_options + R"(
-file C:\WINDOWS\inf\MDMKORT3.INF
-file C:\WINDOWS\inf\MDMKORT3.PNF
-file C:\WINDOWS\system32\drivers\Q40PUCOM.SYS )" +
+file %WINDIR%\inf\MDMKORT3.INF
+file %WINDIR%\inf\MDMKORT3.PNF
+file %WINDIR%\system32\drivers\Q40PUCOM.SYS )" +
          m.sys_options + R"(
 inf oem3.inf )" +
          m.inf_options + R"(
@@ -162,7 +171,7 @@ inf oem3.inf )" +
   ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}
   [USBTA]
   "QUENDALQ40 PRO USBPort Adapter" = USB_TA,USB\Vid_1E7A&Pid_0080
-file C:\WINDOWS\inf\oem3.PNF
+file %WINDIR%\inf\oem3.PNF
 )";
 }
 
@@ -316,27 +325,31 @@ static std::vector<builtin_machine> all_builtin_machines() {
   // win7 and win11 that of Vista to 11, win98 and clean-win98 that of Windows 98.
   std::vector<builtin_machine> machines = {
       {"win2000", "Windows 2000 with QuendalQ40 PRO For USB installed (the default)",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true) +
-           win2000_model0({win2000_xp_ids, true, "", "", ""})},
+       nt_machine(win2000_platform, "C:\\WINNT",
+                  win2000_other_hardware(win2000_xp_ids, true) +
+                      win2000_model0({win2000_xp_ids, true, "", "", ""}))},
       {"win98", "Windows 98 SE with QuendalQ40 PRO and QuendalQ-40 For USB installed",
        std::string(win98_platform) + win98_other_hardware + win98_model0 + win98_model1},
       {"clean-win2000", "Windows 2000 with other hardware only",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true)},
+       nt_machine(win2000_platform, "C:\\WINNT", win2000_other_hardware(win2000_xp_ids, true))},
       {"clean-win98", "Windows 98 SE with other hardware only",
        std::string(win98_platform) + win98_other_hardware},
       {"win7", "Windows 7 with QuendalQ40 PRO For USB installed from its driver package",
-       std::string(win7_platform) + win2000_other_hardware(vista_to_11_ids, true) +
-           win2000_model0({vista_to_11_ids, true, "", "", ""}) + win7_packages},
+       nt_machine(win7_platform, "C:\\Windows",
+                  win2000_other_hardware(vista_to_11_ids, true) +
+                      win2000_model0({vista_to_11_ids, true, "", "", ""}) + win7_packages)},
       {"win2000-failing",
        "the win2000 machine with the modem class key not writable and the driver file held open",
-       std::string(win2000_platform) + win2000_other_hardware(win2000_xp_ids, true) +
-           win2000_model0({win2000_xp_ids, true, "", "delete-error=32", "read-only"}) +
-           win2000_failures},
+       nt_machine(win2000_platform, "C:\\WINNT",
+                  win2000_other_hardware(win2000_xp_ids, true) +
+                      win2000_model0({win2000_xp_ids, true, "", "delete-error=32", "read-only"}) +
+                      win2000_failures)},
       {"win11",
        "Windows 11 with QuendalQ40 PRO For USB installed, its driver loaded and its port open",
-       std::string(win11_platform) + win2000_other_hardware(vista_to_11_ids, false) +
-           win2000_model0({vista_to_11_ids, false, "removed-at-restart", "loaded", ""}) +
-           win11_packages},
+       nt_machine(win11_platform, "C:\\Windows",
+                  win2000_other_hardware(vista_to_11_ids, false) +
+                      win2000_model0({vista_to_11_ids, false, "removed-at-restart", "loaded", ""}) +
+                      win11_packages)},
   };
   for (builtin_machine &m : embedded_snapshot_machines())
     machines.push_back(std::move(m));
