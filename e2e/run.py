@@ -587,7 +587,7 @@ def make_bases(results, work, arches):
         base = os.path.join(work, "base-" + arch)
         started = time.time()
         try:
-            if wine.make_base(base, arch):
+            if wine.make_base(base, arch, "win32" in arches):
                 print(f"made the {arch} base Wine prefix in {time.time() - started:.0f} s")
             bases[arch] = base
         except Exception as error:

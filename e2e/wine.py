@@ -156,21 +156,25 @@ def load_registry(prefix, lines):
         raise RuntimeError(f"regedit failed: {result.stderr.decode(errors='replace')}")
 
 
-def base_recipe(arch):
+def base_recipe(arch, wow64):
     wine = WINE32 if arch == "win32" else WINE64
     version = subprocess.run([wine, "--version"], capture_output=True, text=True).stdout
     recipe = arch + version + BASE_REGISTRY + control_set_link_entry()
+    if wow64 and arch == "win64":
+        recipe += "wow64"
     return hashlib.sha256(recipe.encode()).hexdigest()
 
 
-def make_base(prefix, arch):
+def make_base(prefix, arch, wow64):
     """Creates the base prefix unless one made the same way is there already. Test runs in
-    the same checkout may overlap: the first makes the base, the others wait for it."""
+    the same checkout may overlap: the first makes the base, the others wait for it. A 64-bit
+    prefix made while 32-bit Wine could not run has an empty syswow64, where a 32-bit program
+    fails to start (STATUS_DLL_NOT_FOUND): `wow64` (32-bit Wine runs) is part of the recipe."""
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         stamp = os.path.join(prefix, "e2e-recipe")
-        recipe = base_recipe(arch)
+        recipe = base_recipe(arch, wow64)
         if os.path.exists(stamp) and open(stamp).read() == recipe:
             return False
         build_base(prefix, arch)
